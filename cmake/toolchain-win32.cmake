@@ -1,0 +1,14 @@
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(NELKO_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${NELKO_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NELKO_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${NELKO_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${NELKO_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The 32-bit handler must be able to use the whole 4 GiB a 64-bit Windows gives it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--large-address-aware")
+# Nothing 32-bit can run on the build machines: build only.

@@ -1,0 +1,72 @@
+#pragma once
+// Test support for Windows end-to-end tests: start a child process with a pipe
+// on its standard input, capture its standard output and error, and read its
+// exit code whole as Windows reports it (a shell under Wine sees only 8 bits).
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace nelko::test {
+
+// Path of a file beside the running test program (the build puts every
+// program of the project into one folder).
+std::wstring SiblingPath(std::wstring_view file_name);
+
+// `"text"` for a command line (no escaping: test paths hold no quotes).
+std::wstring Quote(std::wstring_view text);
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // Starts `command_line` with pipes on its standard input and output (error
+  // goes to the same pipe). False when the process could not start.
+  bool Start(const std::wstring& command_line);
+
+  bool WriteInput(const void* data, size_t size);
+  bool WriteInput(std::string_view text) { return WriteInput(text.data(), text.size()); }
+  void CloseInput();
+
+  // True when the process ended within the time.
+  bool Wait(DWORD timeout_ms);
+  uint32_t ExitCode() const;
+
+  // Everything the child wrote. Waits (up to the time) for every holder of the
+  // output pipe to close it, so call it after Wait.
+  std::string Output(DWORD timeout_ms = 10000);
+
+  void Kill();
+  DWORD pid() const { return pid_; }
+  HANDLE process() const { return process_; }
+
+ private:
+  static DWORD WINAPI ReaderMain(void* self);
+  void ReadOutput();
+
+  HANDLE process_ = nullptr;
+  HANDLE input_ = nullptr;
+  HANDLE output_ = nullptr;
+  DWORD pid_ = 0;
+  HANDLE reader_ = nullptr;
+  std::mutex mutex_;
+  std::string output_text_;
+};
+
+struct ChildResult {
+  bool started = false;
+  bool timed_out = false;
+  uint32_t exit_code = 0;
+  std::string output;
+};
+
+// Runs a command to its end: writes `input`, closes standard input, waits.
+// A child still running at the time limit is killed and reported as timed out.
+ChildResult RunChild(const std::wstring& command_line, std::string_view input = {}, DWORD timeout_ms = 60000);
+
+}  // namespace nelko::test
