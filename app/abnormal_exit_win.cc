@@ -26,8 +26,14 @@ void InstallAbnormalTerminationHandlers() {
   _set_invalid_parameter_handler(OnInvalidParameter);
   std::signal(SIGABRT, OnAbort);
   // Report-fault bit: an abort is handed to the system's fault reporting, not
-  // swallowed silently.
-  _set_abort_behavior(2, 2);
+  // swallowed silently. The system msvcrt.dll this program links against may
+  // not export the setter (newer runtimes do), so it is looked up at run time.
+  using SetAbortBehavior = unsigned int(__cdecl*)(unsigned int, unsigned int);
+  if (HMODULE crt = GetModuleHandleW(L"msvcrt.dll")) {
+    auto set_abort_behavior =
+        reinterpret_cast<SetAbortBehavior>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_abort_behavior")));
+    if (set_abort_behavior != nullptr) set_abort_behavior(2, 2);
+  }
 }
 
 }  // namespace nelko

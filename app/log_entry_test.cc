@@ -101,7 +101,7 @@ TEST(ReportLogEntry, DropsTraceUnlessAskedToKeepIt) {
   CapturedOutput out;
   ReportLogEntry(Entry("a", "t", 0x1));
   ReportLogEntry(Entry("b", "t", 0x1 | 0x400000));
-  ReportLogEntry(Entry("c", "t", 0x100 | 0x400000));  // log type: never kept
+  ReportLogEntry(Entry("c", "t", 0x4 | 0x400000));    // log type: never kept
   EXPECT_EQ(out.Text(), "a\nb\nt\n\nc\n");
 }
 

@@ -11,6 +11,9 @@ target_include_directories(nelko_rapidjson SYSTEM INTERFACE ${NELKO_RAPIDJSON_IN
 # RapidJSON derives from std::iterator, which C++17 deprecates.
 target_compile_options(nelko_rapidjson INTERFACE -Wno-deprecated-declarations)
 
+if(WIN32)
+  set(ZLIB_USE_STATIC_LIBS ON)
+endif()
 find_package(ZLIB REQUIRED)
 
 if(NELKO_BUILD_TESTS)
