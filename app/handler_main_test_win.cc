@@ -46,6 +46,16 @@ TEST(HandlerEntry, GeneralFlagsMayStandAnywhere) {
   EXPECT_EQ(static_cast<int32_t>(r.exit_code), -900) << r.output;
 }
 
+TEST(HandlerEntry, WaitsForADebuggerWhenAskedAndNoneIsAttached) {
+  test::ChildProcess child;
+  ASSERT_TRUE(child.Start(Handler() + L" --Wait-For-Debugger"));
+  EXPECT_TRUE(child.WaitForOutput("[CRASH HANDLER] Waiting for debugger...\r\n", 20000)) << child.Output(0);
+  // It keeps waiting: no mode has run.
+  EXPECT_FALSE(child.Wait(600));
+  child.Kill();
+  EXPECT_EQ(child.Output().find("Upload mode"), std::string::npos);
+}
+
 TEST(HandlerEntry, DiagnosticOutputReachesTheParentsStandardOutput) {
   auto r = RunChild(Handler());
   ASSERT_FALSE(r.timed_out);

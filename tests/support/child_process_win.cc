@@ -116,6 +116,18 @@ std::string ChildProcess::Output(DWORD timeout_ms) {
   return output_text_;
 }
 
+bool ChildProcess::WaitForOutput(std::string_view text, DWORD timeout_ms) {
+  const ULONGLONG end = GetTickCount64() + timeout_ms;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (output_text_.find(text) != std::string::npos) return true;
+    }
+    if (GetTickCount64() >= end) return false;
+    Sleep(20);
+  }
+}
+
 void ChildProcess::Kill() {
   if (process_ != nullptr) {
     TerminateProcess(process_, 0xDEAD);

@@ -41,6 +41,10 @@ class ChildProcess {
   // output pipe to close it, so call it after Wait.
   std::string Output(DWORD timeout_ms = 10000);
 
+  // True as soon as the output so far contains `text` (polls; for a child
+  // that keeps running, such as one waiting for a debugger).
+  bool WaitForOutput(std::string_view text, DWORD timeout_ms);
+
   void Kill();
   DWORD pid() const { return pid_; }
   HANDLE process() const { return process_; }
