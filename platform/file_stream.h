@@ -13,6 +13,17 @@ namespace nelko {
 
 constexpr size_t kFileStreamBufferSize = 64 * 1024;
 
+// Reports that a stream position was cut to fit a narrower size type.
+void ReportStreamPositionTruncated();
+
+// The position as Size; a value that does not fit is reported and cut to
+// its low bits (only a 32-bit build can meet this, past 4 GiB).
+template <class Size>
+Size CastStreamPosition(uint64_t position) {
+  if (position > static_cast<uint64_t>(static_cast<Size>(~Size{0}))) ReportStreamPositionTruncated();
+  return static_cast<Size>(position);
+}
+
 class FileInputStream {
  public:
   using Ch = char;
