@@ -1,0 +1,51 @@
+#include "report/crash_report.h"
+
+#include "report/json_read.h"
+#include "report/json_write.h"
+#include "session/session_settings.h"
+
+namespace nelko {
+
+std::string CrashReport::ToJson() const {
+  JSONWrite writer;
+  // Transfer serves reading and writing alike and so is not const; writing
+  // leaves the report as it is.
+  const_cast<CrashReport&>(*this).Transfer(writer);
+  return writer.ToText();
+}
+
+std::unique_ptr<CrashReport> CreateReportFromSession(const SessionSettings& settings) {
+  const auto found = settings.metadata.find("ReportJson");
+  if (found == settings.metadata.end() || found->second.empty()) return nullptr;
+
+  auto report = std::make_unique<CrashReport>();
+  // Text that does not parse leaves every field at its default. Neither
+  // presence flag is set yet, so the engine's text cannot bring in a native
+  // crash or a managed exception.
+  {
+    JSONRead reader(found->second.c_str());
+    report->Transfer(reader);
+  }
+
+  report->client_ts = CurrentReportTime();
+  report->is_editor = settings.is_editor;
+
+  report->log_messages.clear();
+  for (const LogRecord& record : settings.log_ring.Snapshot()) {
+    LogMessage message;
+    message.message = record.message;
+    message.ts = record.timestamp;
+    message.frame = static_cast<uint32_t>(record.framecount);
+    message.type = static_cast<int16_t>(record.type);
+    report->log_messages.push_back(std::move(message));
+  }
+
+  // The map is ordered by bytes, which is the order the report lists them in.
+  report->user_metadata.clear();
+  for (const auto& [key, value] : settings.user_metadata) {
+    report->user_metadata.push_back(UserMetadata{key, value});
+  }
+  return report;
+}
+
+}  // namespace nelko
