@@ -39,6 +39,9 @@ class FileInputStream {
   bool ReadFailed() const { return read_failed_; }
   const FileEntry& entry() const { return entry_; }
 
+  // True once every byte of the file has been taken (a NUL byte inside the
+  // file reads as '\0' too; this tells the two apart).
+  bool AtEnd() const { return current_ >= end_ && eof_; }
   // '\0' at the end of the file.
   Ch Peek() const { return current_ < end_ ? *current_ : '\0'; }
   Ch Take();

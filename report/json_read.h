@@ -10,6 +10,12 @@
 
 namespace nelko {
 
+// The lenient decimal parse of text fields read into numbers: leading
+// whitespace (space, 0x09 to 0x0D), one optional sign, then digits up to the
+// first non-digit, accumulated in 64 bits with wrap-around; negated in two's
+// complement after a '-'. No digits give 0.
+uint64_t ParseLenientDecimal(const char* text);
+
 class JSONRead {
  public:
   static constexpr bool kReading = true;
@@ -22,7 +28,8 @@ class JSONRead {
   JSONRead(const JSONRead&) = delete;
   JSONRead& operator=(const JSONRead&) = delete;
 
-  // Whether the text parsed.
+  // Whether the text parsed and its root is an object (any other root is
+  // read as nothing, so every field keeps its value).
   bool IsValid() const;
   // Whether the key of the last transferred field was found.
   bool DidReadLastField() const { return last_found_; }
