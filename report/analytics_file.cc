@@ -32,8 +32,7 @@ namespace {
 
 // The whole file, read through the file layer in 64 KiB pieces. False when
 // it cannot be opened or a read fails before the end.
-bool ReadWholeFile(FileEntry& entry, std::string* text) {
-  FileSystem& fs = *entry.accessor;
+bool ReadWholeFile(FileSystem& fs, FileEntry& entry, std::string* text) {
   if (!fs.Open(entry, FileMode::kRead)) return false;
   std::vector<char> chunk(kFileStreamBufferSize);
   uint64_t offset = 0;
@@ -59,11 +58,6 @@ std::string TemporaryPathBeside(const char* path) {
 void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
   if (path.empty()) return;
   FileEntry original(path);
-  std::string text;
-  if (!ReadWholeFile(original, &text)) return;
-  const std::optional<std::string> updated = RewriteAnalyticsCrashText(text, hash);
-  if (!updated) return;
-
   const std::string temp_path = TemporaryPathBeside(original.path);
   // The layer cuts longer paths, and a cut name could be the original's own.
   if (temp_path.size() > kMaxFilePathLength) return;
@@ -71,8 +65,13 @@ void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
   // Replacing in one step needs both names on one file system.
   if (temp.accessor != original.accessor) return;
   FileSystem& fs = *original.accessor;
-  if (!fs.Open(temp, FileMode::kWrite)) return;
 
+  std::string text;
+  if (!ReadWholeFile(fs, original, &text)) return;
+  const std::optional<std::string> updated = RewriteAnalyticsCrashText(text, hash);
+  if (!updated) return;
+
+  if (!fs.Open(temp, FileMode::kWrite)) return;
   uint64_t done = 0;
   const bool written = updated->empty() || fs.WriteAt(temp, 0, updated->size(), updated->data(), &done);
   const bool closed = fs.Close(temp);

@@ -6,6 +6,18 @@
 
 namespace nelko {
 
+namespace {
+
+// Whether the JSON text's root, should it parse, is an object. Only an
+// object names the report's fields: the elements of a root array would
+// otherwise fill the fields one after another by position.
+bool RootIsObject(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string::npos && text[first] == '{';
+}
+
+}  // namespace
+
 std::string CrashReport::ToJson() const {
   JSONWrite writer;
   // Transfer serves reading and writing alike and so is not const; writing
@@ -22,7 +34,7 @@ std::unique_ptr<CrashReport> CreateReportFromSession(const SessionSettings& sett
   // Text that does not parse leaves every field at its default. Neither
   // presence flag is set yet, so the engine's text cannot bring in a native
   // crash or a managed exception.
-  {
+  if (RootIsObject(found->second)) {
     JSONRead reader(found->second.c_str());
     report->Transfer(reader);
   }

@@ -1,0 +1,66 @@
+#include "report/analytics_file.h"
+
+#include <gtest/gtest.h>
+
+namespace nelko {
+namespace {
+
+const char kHash[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+std::string Rewritten(const std::string& text) {
+  auto result = RewriteAnalyticsCrashText(text, kHash);
+  return result ? *result : "<unchanged>";
+}
+
+TEST(AnalyticsCrashText, ValueBecomesTheHashAndEverythingElseStays) {
+  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":0,"other":1}},"x":[1,2]})"),
+            std::string(R"({"msg":{"eventData":{"value":")") + kHash + R"(","other":1}},"x":[1,2]})");
+}
+
+TEST(AnalyticsCrashText, ValueOfAnyKindIsReplaced) {
+  for (const char* value : {"null", "true", "\"old\"", "{\"a\":[1]}", "[]", "-1.5"}) {
+    EXPECT_EQ(Rewritten(std::string(R"({"msg":{"eventData":{"value":)") + value + "}}}"),
+              std::string(R"({"msg":{"eventData":{"value":")") + kHash + "\"}}}")
+        << value;
+  }
+}
+
+TEST(AnalyticsCrashText, LayoutBecomesCompactButMembersKeepOrderAndValues) {
+  const std::string text =
+      "{\r\n  \"z\" : 18446744073709551615,\n  \"a\": -9223372036854775808,\n"
+      "  \"msg\": { \"eventData\": { \"name\": \"cr\\u00e9\\tash\\/\\u0001\", \"value\": \"\" } },\n"
+      "  \"d\": 0.5, \"e\": [ true, false, null ]\n}\n";
+  EXPECT_EQ(Rewritten(text),
+            std::string(R"({"z":18446744073709551615,"a":-9223372036854775808,"msg":{"eventData":)") +
+                "{\"name\":\"cr\xC3\xA9\\tash/\\u0001\",\"value\":\"" + kHash + R"("}},"d":0.5,"e":[true,false,null]})");
+}
+
+TEST(AnalyticsCrashText, OnlyTheFirstOfDuplicateKeysIsFollowed) {
+  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":1,"value":2}},"msg":{}})"),
+            std::string(R"({"msg":{"eventData":{"value":")") + kHash + R"(","value":2}},"msg":{}})");
+  EXPECT_EQ(Rewritten(R"({"msg":{"other":{}},"msg":{"eventData":{"value":1}}})"), "<unchanged>");
+}
+
+TEST(AnalyticsCrashText, AnythingElseIsLeftAlone) {
+  for (const char* text : {
+           "",
+           "   ",
+           "{",
+           "not json",
+           R"([{"msg":{"eventData":{"value":0}}}])",
+           R"({"msg":{"eventData":{"value":0}}} {})",
+           R"({"msg":{"eventData":{"value":0}}},)",
+           R"({})",
+           R"({"msg":[{"eventData":{"value":0}}]})",
+           R"({"msg":{"eventData":"value"}})",
+           R"({"msg":{"eventData":{"Value":0}}})",
+           R"({"Msg":{"eventData":{"value":0}}})",
+           R"({"msg":{"eventdata":{"value":0}}})",
+           R"({"eventData":{"value":0}})",
+       }) {
+    EXPECT_EQ(Rewritten(text), "<unchanged>") << text;
+  }
+}
+
+}  // namespace
+}  // namespace nelko
