@@ -1,0 +1,49 @@
+#include "report/gzip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace nelko {
+
+bool CompressGzip(std::string_view bytes, std::string* compressed) {
+  z_stream stream{};
+  // Window bits 31: a 32 KiB window with the gzip wrapper.
+  if (deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  // The header zlib writes by default on Windows (no name, time 0, system
+  // 10), stated here so that every build of zlib writes the same bytes.
+  gz_header header{};
+  header.os = 10;
+  if (deflateSetHeader(&stream, &header) != Z_OK) {
+    deflateEnd(&stream);
+    return false;
+  }
+  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  size_t input_left = bytes.size();
+  int result = Z_OK;
+  // zlib counts in uInt; feed larger inputs in pieces.
+  do {
+    const uInt in_piece = static_cast<uInt>(std::min<size_t>(input_left, UINT_MAX));
+    stream.avail_in = in_piece;
+    const size_t produced = stream.total_out;
+    stream.next_out = reinterpret_cast<Bytef*>(&out[produced]);
+    stream.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - produced, UINT_MAX));
+    const int flush = in_piece == input_left ? Z_FINISH : Z_NO_FLUSH;
+    result = deflate(&stream, flush);
+    input_left -= in_piece - stream.avail_in;
+    // Z_STREAM_ERROR is a failure; so is a full buffer before the end,
+    // which zlib's bound rules out, and a call that could make no progress.
+    if (result != Z_OK && result != Z_STREAM_END) break;
+    if (result == Z_OK && flush == Z_FINISH && stream.avail_out == 0 && stream.total_out == out.size()) break;
+  } while (result != Z_STREAM_END);
+  const size_t total = stream.total_out;
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) return false;
+  out.resize(total);
+  *compressed = std::move(out);
+  return true;
+}
+
+}  // namespace nelko

@@ -1,0 +1,13 @@
+#pragma once
+// One-shot gzip compression of a report.
+#include <string>
+#include <string_view>
+
+namespace nelko {
+
+// One gzip member of bytes (deflate level 6, 32 KiB window, memory level 8,
+// default strategy, no custom header: the member starts 1F 8B 08 00 00 00
+// 00 00 00 0A). False when zlib fails.
+bool CompressGzip(std::string_view bytes, std::string* compressed);
+
+}  // namespace nelko

@@ -1,0 +1,80 @@
+// Report compression: the exact gzip header and a round trip through zlib's
+// own inflate.
+#include "report/gzip.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <string>
+
+namespace nelko {
+namespace {
+
+std::string Inflate(const std::string& gz) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, 31), Z_OK);
+  std::string out;
+  char buffer[4096];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gz.data()));
+  stream.avail_in = static_cast<uInt>(gz.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof(buffer);
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof(buffer) - stream.avail_out);
+  }
+  EXPECT_EQ(result, Z_STREAM_END);
+  EXPECT_EQ(stream.avail_in, 0u) << "bytes after the one gzip member";
+  inflateEnd(&stream);
+  return out;
+}
+
+TEST(CompressGzip, HeaderBytesAreFixed) {
+  std::string gz;
+  ASSERT_TRUE(CompressGzip("{\"app_build\":\"\"}", &gz));
+  ASSERT_GE(gz.size(), 18u);
+  const unsigned char expected[10] = {0x1F, 0x8B, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0A};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(static_cast<unsigned char>(gz[i]), expected[i]) << "byte " << i;
+}
+
+TEST(CompressGzip, RoundTripsThroughInflate) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "{\"frame\":" + std::to_string(i * 7919 % 1000) + "},";
+  std::string gz;
+  ASSERT_TRUE(CompressGzip(text, &gz));
+  EXPECT_LT(gz.size(), text.size() / 4);
+  EXPECT_EQ(Inflate(gz), text);
+}
+
+TEST(CompressGzip, TrailerCarriesCrcAndLength) {
+  const std::string text = "crash";
+  std::string gz;
+  ASSERT_TRUE(CompressGzip(text, &gz));
+  const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(text.data()), 5);
+  auto le32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(gz[at + i])) << (8 * i);
+    return v;
+  };
+  EXPECT_EQ(le32(gz.size() - 8), static_cast<uint32_t>(crc));
+  EXPECT_EQ(le32(gz.size() - 4), 5u);
+}
+
+TEST(CompressGzip, IncompressibleAndEmptyInput) {
+  std::string noise;
+  uint32_t x = 12345;
+  for (int i = 0; i < 100000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += static_cast<char>(x >> 24);
+  }
+  std::string gz;
+  ASSERT_TRUE(CompressGzip(noise, &gz));
+  EXPECT_EQ(Inflate(gz), noise);
+
+  ASSERT_TRUE(CompressGzip("", &gz));
+  EXPECT_EQ(Inflate(gz), "");
+}
+
+}  // namespace
+}  // namespace nelko
