@@ -1,33 +1,58 @@
 #include "report/analytics_file.h"
 
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_path.h"
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
-#include "report/json_document.h"
+#include "report/json_render.h"
 #include "report/report_id.h"
 
 namespace nelko {
 
-std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std::string_view hash) {
-  JSONDocument document;
-  if (!document.ParseText(text)) return std::nullopt;
-  JSONNode root = document.Root();
-  if (!root.IsObject()) return std::nullopt;
-  JSONNode msg = root.Member("msg");
-  if (!msg.IsObject()) return std::nullopt;
-  JSONNode event_data = msg.Member("eventData");
-  if (!event_data.IsObject()) return std::nullopt;
-  JSONNode value = event_data.Member("value");
-  if (!value.IsValid() || !value.SetString(hash)) return std::nullopt;
-  return document.ToText();
+namespace {
+
+// The first member named key of an object value, or null.
+rapidjson::Value* Member(rapidjson::Value& object, std::string_view key) {
+  if (!object.IsObject()) return nullptr;
+  for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
+    if (it->name.GetStringLength() == key.size() && std::memcmp(it->name.GetString(), key.data(), key.size()) == 0) {
+      return &it->value;
+    }
+  }
+  return nullptr;
 }
 
-}  // namespace nelko
+}  // namespace
 
-namespace nelko {
+std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std::string_view hash) {
+  // A NUL byte would end the parser's view of the text early and lose what
+  // follows it on rewrite.
+  if (text.empty() || std::memchr(text.data(), '\0', text.size()) != nullptr) return std::nullopt;
+  rapidjson::Document document;
+  // Full precision: every number the engine wrote must come back as the same
+  // number, or each crash would nudge the engine's fractions. Iterative: a
+  // foreign file may nest deeper than the stack allows.
+  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
+  if (document.Parse<kFlags>(text.data(), text.size()).HasParseError() || !document.IsObject()) return std::nullopt;
+  rapidjson::Value* event_data = nullptr;
+  if (rapidjson::Value* msg = Member(document, "msg")) event_data = Member(*msg, "eventData");
+  rapidjson::Value* value = event_data != nullptr ? Member(*event_data, "value") : nullptr;
+  if (value == nullptr) return std::nullopt;
+  value->SetString(hash.data(), static_cast<rapidjson::SizeType>(hash.size()), document.GetAllocator());
+
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  RenderCompact(document, writer);
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
 namespace {
 
 // The whole file, read through the file layer in 64 KiB pieces. False when

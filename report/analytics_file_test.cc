@@ -35,6 +35,22 @@ TEST(AnalyticsCrashText, LayoutBecomesCompactButMembersKeepOrderAndValues) {
                 "{\"name\":\"cr\xC3\xA9\\tash/\\u0001\",\"value\":\"" + kHash + R"("}},"d":0.5,"e":[true,false,null]})");
 }
 
+TEST(AnalyticsCrashText, NumbersComeBackAsTheSameNumbers) {
+  // Found by fuzzing: a rewrite nudged 4.5e300 to 4.5000000000000005e300.
+  const std::string numbers = R"("a":4.5e300,"b":123456789.12345679,"c":0.1,"d":-0.0,"e":5e-324,"f":1.7976931348623157e308)";
+  const std::string text = R"({"msg":{"eventData":{"value":0}},)" + numbers + "}";
+  const auto once = RewriteAnalyticsCrashText(text, kHash);
+  ASSERT_TRUE(once);
+  EXPECT_NE(once->find(numbers), std::string::npos) << *once;
+  EXPECT_EQ(RewriteAnalyticsCrashText(*once, kHash), once);
+}
+
+TEST(AnalyticsCrashText, TextWithANulByteIsLeftAlone) {
+  // The parser would stop at the NUL and the rest would be lost on rewrite.
+  EXPECT_EQ(Rewritten(std::string(R"({"msg":{"eventData":{"value":0}}})") + '\0' + "tail"), "<unchanged>");
+  EXPECT_EQ(Rewritten(std::string(R"({"msg":{"eventData":{"value":"a)") + '\0' + R"("}}})"), "<unchanged>");
+}
+
 TEST(AnalyticsCrashText, OnlyTheFirstOfDuplicateKeysIsFollowed) {
   EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":1,"value":2}},"msg":{}})"),
             std::string(R"({"msg":{"eventData":{"value":")") + kHash + R"(","value":2}},"msg":{}})");
