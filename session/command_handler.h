@@ -1,0 +1,37 @@
+#pragma once
+// Applies the engine's commands to the session settings. The reader thread
+// hands it one framed message at a time; every message is echoed to the
+// diagnostic output, malformed ones are reported and skipped.
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "session/recursive_mutex.h"
+#include "session/session_settings.h"
+
+namespace nelko {
+
+class CommandHandler {
+ public:
+  explicit CommandHandler(SessionSettings& settings) : settings_(settings) {}
+  CommandHandler(const CommandHandler&) = delete;
+  CommandHandler& operator=(const CommandHandler&) = delete;
+
+  // `data` holds `size` bytes (size >= 1) ending with a NUL byte: the
+  // NUL-separated strings of one message, the command name first.
+  void HandleMessage(const char* data, size_t size);
+
+  // Applies one command; strings[0] is its name.
+  void DispatchCommand(const char* const* strings, int count);
+
+ private:
+  SessionSettings& settings_;
+  RecursiveMutex mutex_;
+  std::string echo_;                  // reused for every echo line
+  std::vector<const char*> strings_;  // reused for every message
+};
+
+// Prints the reason and every string of the message with its index.
+void ReportCorruptMessage(const char* reason, const char* const* strings, int count);
+
+}  // namespace nelko

@@ -1,0 +1,139 @@
+#include "session/message_channel_win.h"
+
+#include "app/diag_output.h"
+#include "session/message_reader.h"
+
+namespace nelko {
+namespace {
+
+class PipeSource : public ByteSource {
+ public:
+  explicit PipeSource(HANDLE pipe) : pipe_(pipe) {}
+  bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
+    const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+    DWORD read = 0;
+    if (!ReadFile(pipe_, buffer, want, &read, nullptr)) {
+      *error = GetLastError();
+      return false;
+    }
+    *got = read;
+    return true;
+  }
+
+ private:
+  HANDLE pipe_;
+};
+
+// The ends of a pipe that mean "the engine is gone or we were stopped",
+// not a fault of the channel.
+DWORD ExitCodeForReadError(DWORD error) {
+  switch (error) {
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_MORE_ITEMS:
+    case ERROR_OPERATION_ABORTED:
+      return 0;
+    default:
+      return error;
+  }
+}
+
+using CancelFn = BOOL(WINAPI*)(HANDLE);
+
+bool ThreadRunning(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; }
+
+DWORD KillReader(MessageChannel& channel) {
+  // Only between two messages: the reader holds the section while applying one.
+  EnterCriticalSection(&channel.critical_section);
+  TerminateThread(channel.thread.get(), 0);
+  LeaveCriticalSection(&channel.critical_section);
+  WaitForSingleObject(channel.thread.get(), kCancelRetryWaitMs);
+  return 0;
+}
+
+}  // namespace
+
+MessageChannel::~MessageChannel() {
+  if (thread.valid()) StopChannel(*this);
+  DeleteCriticalSection(&critical_section);
+}
+
+DWORD WINAPI ReaderThread(void* parameter) {
+  MessageChannel& channel = *static_cast<MessageChannel*>(parameter);
+  PipeSource source(channel.input.get());
+  MessageReader reader(source);
+  while (!channel.stop_requested.load()) {
+    switch (reader.Next()) {
+      case MessageReader::Status::kMessage:
+        EnterCriticalSection(&channel.critical_section);
+        channel.handler->HandleMessage(reader.data(), reader.size());
+        LeaveCriticalSection(&channel.critical_section);
+        break;
+      case MessageReader::Status::kEnd:
+        return 0;
+      case MessageReader::Status::kReadFailed:
+        // A read cut off by StopChannel is a requested end, whatever the error.
+        return channel.stop_requested.load() ? 0 : ExitCodeForReadError(reader.error());
+      case MessageReader::Status::kTooLong:
+        DiagPrintf("Corrupt message sent to crash handler: length %u exceeds the limit of %u bytes\n",
+                   reader.length(), kMaxMessageLength);
+        return ERROR_INVALID_DATA;
+      case MessageReader::Status::kOutOfMemory:
+        DiagPrintf("Crash handler could not allocate memory for a message of %u bytes\n", reader.length());
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+  }
+  return 0;
+}
+
+bool StartChannel(MessageChannel& channel) {
+  channel.thread.reset(CreateThread(nullptr, 0, &ReaderThread, &channel, 0, nullptr));
+  return channel.thread.valid();
+}
+
+DWORD StopChannel(MessageChannel& channel, const StopChannelHooks* hooks) {
+  if (!channel.thread.valid()) return 0;
+  channel.stop_requested.store(true);
+  if (channel.input.valid()) FlushFileBuffers(channel.input.get());
+  channel.input.reset();
+
+  // Not present on every system the handler supports: look it up.
+  ScopedLibrary kernel32(LoadLibraryA("Kernel32.dll"));
+  CancelFn cancel = nullptr;
+  if (hooks != nullptr && hooks->cancel_missing) {
+    cancel = nullptr;
+  } else if (hooks != nullptr && hooks->cancel != nullptr) {
+    cancel = hooks->cancel;
+  } else if (kernel32) {
+    cancel = reinterpret_cast<CancelFn>(reinterpret_cast<void*>(GetProcAddress(kernel32.get(), "CancelSynchronousIo")));
+  }
+
+  HANDLE thread = channel.thread.get();
+  DWORD exit_code = 0;
+  if (cancel != nullptr) {
+    // The cancel fails while the reader is between two reads; it then either
+    // ends on the stop flag or blocks in the next read, which the next try
+    // cancels. A cancel that keeps failing while the reader is blocked
+    // (seen on some systems) must not hold the session for ever: after a
+    // few tries the reader is killed instead.
+    int attempts = 1;
+    bool cancelled = cancel(thread) != FALSE;
+    while (!cancelled && GetLastError() != 0 && ThreadRunning(thread) && attempts < kMaxCancelAttempts) {
+      WaitForSingleObject(thread, kCancelRetryWaitMs);
+      cancelled = cancel(thread) != FALSE;
+      ++attempts;
+    }
+    if (WaitForSingleObject(thread, cancelled ? kCancelledReaderWaitMs : kCancelRetryWaitMs) == WAIT_OBJECT_0) {
+      GetExitCodeThread(thread, &exit_code);
+    } else {
+      exit_code = KillReader(channel);
+    }
+  } else if (WaitForSingleObject(thread, kCancelRetryWaitMs) == WAIT_OBJECT_0) {
+    GetExitCodeThread(thread, &exit_code);
+  } else {
+    exit_code = KillReader(channel);
+  }
+  channel.thread.reset();
+  return exit_code;
+}
+
+}  // namespace nelko

@@ -1,0 +1,55 @@
+#pragma once
+// The command channel: the reader thread that takes framed messages from the
+// standard-input pipe and applies them, and StopChannel that ends it.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/scoped_handle_win.h"
+#include "session/command_handler.h"
+
+namespace nelko {
+
+struct MessageChannel {
+  MessageChannel() { InitializeCriticalSection(&critical_section); }
+  ~MessageChannel();
+  MessageChannel(const MessageChannel&) = delete;
+  MessageChannel& operator=(const MessageChannel&) = delete;
+
+  ScopedHandle input;   // the pipe's read end; no handle once closed
+  ScopedHandle thread;  // the reader; no handle once stopped
+  CommandHandler* handler = nullptr;
+  // Held by the reader around each whole message, so that the reader is
+  // never killed half-way through applying one.
+  CRITICAL_SECTION critical_section;
+  std::atomic<bool> stop_requested{false};
+};
+
+// The reader thread's routine; `parameter` is the MessageChannel. Returns 0
+// after a normal end (stop requested, the pipe closed or at its end) or a
+// Win32 error code.
+DWORD WINAPI ReaderThread(void* parameter);
+
+// Starts the reader thread on the channel. False when it could not start.
+bool StartChannel(MessageChannel& channel);
+
+// Test seams for StopChannel: the cancel function to use instead of the one
+// found in Kernel32.dll (with `cancel_missing` as if there were none).
+struct StopChannelHooks {
+  BOOL(WINAPI* cancel)(HANDLE thread) = nullptr;
+  bool cancel_missing = false;
+};
+
+// Limits of StopChannel: a cancel that keeps failing is tried this many
+// times, a second apart, before the reader is killed; a cancelled reader is
+// given this long to end.
+constexpr int kMaxCancelAttempts = 5;
+constexpr DWORD kCancelRetryWaitMs = 1000;
+constexpr DWORD kCancelledReaderWaitMs = 10000;
+
+// Ends the reader thread and closes its handle. Returns the thread's exit
+// code, or 0 when it had to be killed (or was not running).
+DWORD StopChannel(MessageChannel& channel, const StopChannelHooks* hooks = nullptr);
+
+}  // namespace nelko
