@@ -1,0 +1,48 @@
+#pragma once
+// The per-user report cache on disk: where it lives, writing a report pair
+// (.json.gz and .json.meta), reading and verifying it, and listing.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/cache_status.h"
+#include "report/cached_report.h"
+#include "report/md5.h"
+
+namespace nelko {
+
+struct CrashReport;
+
+// LocalLow, else the roaming application data folder when the system is too
+// old to name LocalLow, else the temporary folder. Found once per process.
+std::wstring GetCacheBaseFolder();
+// GetCacheBaseFolder() + "\Nelko\CrashReports\" (ends with a backslash).
+std::wstring GetCacheFolder();
+
+// Reads the whole file (no sharing, below 4 GiB) and computes its salted
+// digest; *bytes, when given, gets the file's bytes. False when unreadable.
+bool ComputeReportDigest(const std::wstring& path, Md5::Digest* digest, std::string* bytes = nullptr);
+
+// Writes the report file at path and its metadata file beside it. An
+// existing report file is never replaced: that is kFailedToWrite with
+// *name_taken set, so the caller can pick another name.
+CacheStatus WriteCachedReport(const std::wstring& path, std::string_view data, std::string_view project_id,
+                              bool* name_taken = nullptr);
+
+// Reads and verifies the pair; on kOk fills *report, otherwise leaves it.
+CacheStatus ReadCachedReport(const std::wstring& path, CachedReport* report);
+
+// Every "*.json.gz" file of the cache folder (folders skipped), in the order
+// the system enumerates them; nothing when the folder does not exist.
+std::vector<std::wstring> ListCachedReports();
+std::vector<std::wstring> ListCachedReportsIn(const std::wstring& folder);
+
+// Serialises, compresses and stores a report in the cache folder; true when
+// both files were written.
+bool CacheReport(const CrashReport& report);
+// The same into folder (ending with a backslash) under the given stamp;
+// *path gets the report file written.
+bool CacheReportAt(const CrashReport& report, const std::wstring& folder, const CacheTimeStamp& stamp,
+                   std::wstring* path = nullptr);
+
+}  // namespace nelko
