@@ -148,6 +148,26 @@ TEST(LocalFileSystem, ReplaceIsOneStep) {
   EXPECT_FALSE(source.accessor->Open(source, FileMode::kRead));
 }
 
+TEST(LocalFileSystem, ReadOnlyTargetIsNotReplaced) {
+  const std::string folder = TempFolder("replace_readonly");
+  WriteFileBytes(folder + "/target.json", "old");
+  WriteFileBytes(folder + "/target.json.tmp", "new");
+  FileEntry source(folder + "/target.json.tmp");
+  FileEntry target(folder + "/target.json");
+  const std::wstring target_path = Local().SystemPath(target.path);
+  ASSERT_TRUE(SetFileAttributesW(target_path.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(target.accessor->Replace(source, target));
+  EXPECT_EQ(target.error, FileError::kAccessDenied);
+  SetFileAttributesW(target_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_TRUE(target.accessor->Open(target, FileMode::kRead));
+  char buffer[8];
+  uint64_t done = 0;
+  EXPECT_TRUE(target.accessor->ReadAt(target, 0, 8, buffer, &done));
+  EXPECT_EQ(std::string(buffer, done), "old");
+  EXPECT_TRUE(target.accessor->Close(target));
+  EXPECT_TRUE(source.accessor->Delete(source));
+}
+
 TEST(LocalFileSystem, ErrorSlotIsPerThread) {
   FileEntry missing(TempFolder("slot") + "/none");
   EXPECT_FALSE(missing.accessor->Open(missing, FileMode::kRead));

@@ -197,6 +197,14 @@ bool LocalFileSystem::Close(FileEntry& entry) {
 bool LocalFileSystem::Replace(FileEntry& source, FileEntry& target) {
   const std::wstring from = SystemPath(source.path);
   const std::wstring to = SystemPath(target.path);
+  // Windows refuses to replace a read-only file, Wine does not: check it
+  // here so a read-only file is never rewritten on either.
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    Record(target, ERROR_ACCESS_DENIED);
+    source.error = target.error;
+    return false;
+  }
   const BOOL ok = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   Record(target, ok ? ERROR_SUCCESS : GetLastError());
   source.error = target.error;
