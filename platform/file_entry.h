@@ -75,4 +75,6 @@ struct FileEntry {
   FileError error = FileError::kNone;
 };
 
+static_assert(sizeof(FileEntry::path) == 1040, "the path field holds 1039 bytes and the NUL");
+
 }  // namespace nelko

@@ -25,6 +25,8 @@ constexpr uint32_t kCacheMetadataVersion = 514;
 constexpr size_t kCacheMetadataDigestOffset = 12;
 constexpr size_t kCacheMetadataProjectIdOffset = 28;
 constexpr size_t kCacheMetadataProjectIdField = 37;  // 36 bytes and the NUL
+static_assert(kCacheMetadataProjectIdOffset + kCacheMetadataProjectIdField == kCacheMetadataSize,
+              "the project id field ends the record");
 // Largest metadata file the reader accepts.
 constexpr uint64_t kMaxCacheMetadataSize = 2147483647;
 

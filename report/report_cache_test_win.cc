@@ -146,6 +146,18 @@ TEST_F(ReportCache, MetadataSizeMagicAndVersion) {
   EXPECT_EQ(ReadStatus(path), CacheStatus::kOk);
 }
 
+TEST_F(ReportCache, MetadataBeyond2GiBIsCorruptWithoutBeingLoaded) {
+  const std::wstring path = Cached();
+  HANDLE meta = CreateFileW(MetaPathFor(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(meta, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = 2147483648LL;  // sparse: nothing is written
+  ASSERT_TRUE(SetFilePointerEx(meta, end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(meta));
+  CloseHandle(meta);
+  EXPECT_EQ(ReadStatus(path), CacheStatus::kMetadataCorrupt);
+}
+
 TEST_F(ReportCache, MissingFilesOfThePair) {
   const std::wstring path = Cached();
   DeleteFileW(MetaPathFor(path).c_str());

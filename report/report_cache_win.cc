@@ -50,12 +50,17 @@ std::wstring FindCacheBaseFolder() {
 
 // The whole file in one read: no sharing, so no writer can change it
 // underneath; 4 GiB or more fails.
-bool ReadWholeFile(const std::wstring& path, std::string* bytes) {
+bool ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limit = 0xFFFFFFFFu,
+                   bool* too_large = nullptr) {
   ScopedHandle file(
       CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 || size.QuadPart >= 0x100000000LL) return false;
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return false;
+  if (static_cast<uint64_t>(size.QuadPart) > limit) {
+    if (too_large != nullptr) *too_large = true;
+    return false;
+  }
   try {
     bytes->assign(static_cast<size_t>(size.QuadPart), '\0');
   } catch (const std::bad_alloc&) {
@@ -151,7 +156,11 @@ CacheStatus ReadCachedReport(const std::wstring& path, CachedReport* report) {
   std::string data;
   if (!ComputeReportDigest(path, &digest, &data)) return CacheStatus::kMissingReport;
   std::string metadata;
-  if (!ReadWholeFile(MetaPathFor(path), &metadata)) return CacheStatus::kMissingMetadata;
+  bool too_large = false;
+  // A record beyond the accepted size is corrupt; no need to load it first.
+  if (!ReadWholeFile(MetaPathFor(path), &metadata, kMaxCacheMetadataSize, &too_large)) {
+    return too_large ? CacheStatus::kMetadataCorrupt : CacheStatus::kMissingMetadata;
+  }
   std::string project_id;
   const CacheStatus status = CheckCacheMetadata(metadata, digest, &project_id);
   if (status != CacheStatus::kOk) return status;
