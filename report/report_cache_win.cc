@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <new>
+#include <exception>
 
 #include "platform/scoped_handle_win.h"
 #include "report/crash_report.h"
@@ -63,7 +63,8 @@ bool ReadWholeFile(const std::wstring& path, std::string* bytes, uint64_t limit 
   }
   try {
     bytes->assign(static_cast<size_t>(size.QuadPart), '\0');
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
+    // Beyond what a 32-bit process can hold (bad_alloc or length_error).
     return false;
   }
   if (bytes->empty()) return true;
