@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 
 namespace nelko {
 
@@ -19,7 +20,14 @@ bool CompressGzip(std::string_view bytes, std::string* compressed) {
     deflateEnd(&stream);
     return false;
   }
-  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  std::string out;
+  try {
+    out.assign(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  } catch (const std::exception&) {
+    // Out of memory for the output: a failure, not a crash of the handler.
+    deflateEnd(&stream);
+    return false;
+  }
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   size_t input_left = bytes.size();
   int result = Z_OK;

@@ -186,9 +186,14 @@ std::vector<std::wstring> ListCachedReports() { return ListCachedReportsIn(GetCa
 
 bool CacheReportAt(const CrashReport& report, const std::wstring& folder, const CacheTimeStamp& stamp,
                    std::wstring* path) {
-  const std::string text = report.ToJson();
   std::string compressed;
-  if (!CompressGzip(text, &compressed)) return false;
+  try {
+    if (!CompressGzip(report.ToJson(), &compressed)) return false;
+  } catch (const std::exception&) {
+    // A report too large for the process's memory is not cached; the
+    // handler goes on with the rest of crash handling.
+    return false;
+  }
   // A report already cached under this millisecond keeps its name; this one
   // takes the next free one.
   for (unsigned attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
