@@ -1,12 +1,9 @@
 #pragma once
-// Test helper: sends the diagnostic output to a file for the life of the
-// object and gives back what was written.
+// Test helper: sends the diagnostic output to an anonymous temporary file for
+// the life of the object and gives back what was written. (A named file would
+// be shared by test processes that ctest runs side by side.)
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <atomic>
 
 #include "app/diag_output.h"
 
@@ -14,20 +11,13 @@ namespace nelko::test {
 
 class DiagCapture {
  public:
-  DiagCapture() {
-    static std::atomic<int> serial{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("nelko_session_diag_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
-             std::to_string(serial++) + ".txt");
-    file_ = std::fopen(path_.string().c_str(), "wb+");
+  DiagCapture() : file_(std::tmpfile()) {
     previous_ = DiagOutputStream();
     SetDiagOutputStream(file_);
   }
   ~DiagCapture() {
     SetDiagOutputStream(previous_);
     if (file_ != nullptr) std::fclose(file_);
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
   }
   DiagCapture(const DiagCapture&) = delete;
   DiagCapture& operator=(const DiagCapture&) = delete;
@@ -36,17 +26,17 @@ class DiagCapture {
   std::string Take() {
     if (file_ == nullptr) return {};
     std::fflush(file_);
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    std::string text = all.str();
-    std::string fresh = text.substr(std::min(taken_, text.size()));
-    taken_ = text.size();
+    std::fseek(file_, static_cast<long>(taken_), SEEK_SET);
+    std::string fresh;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), file_)) > 0) fresh.append(buffer, n);
+    taken_ += fresh.size();
+    std::fseek(file_, 0, SEEK_END);
     return fresh;
   }
 
  private:
-  std::filesystem::path path_;
   std::FILE* file_ = nullptr;
   std::FILE* previous_ = nullptr;
   size_t taken_ = 0;

@@ -29,7 +29,7 @@ class alignas(64) RecursiveMutex {
   // 0 free, 1 held, 2 held with possible sleepers. Alone in its cache line so
   // that spinning on it does not disturb the fields next to it.
   std::atomic<uint32_t> word_{0};
-  char padding_[64 - sizeof(std::atomic<uint32_t>)] = {};
+  [[maybe_unused]] char padding_[64 - sizeof(std::atomic<uint32_t>)] = {};
   std::atomic<uint32_t> owner_{0};
   uint32_t recursion_ = 0;
 };
