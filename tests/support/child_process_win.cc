@@ -1,5 +1,7 @@
 #include "tests/support/child_process_win.h"
 
+#include <winternl.h>
+
 #include <vector>
 
 namespace nelko::test {
@@ -23,6 +25,10 @@ std::wstring Quote(std::wstring_view text) {
 
 ChildProcess::~ChildProcess() {
   if (process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) Kill();
+  if (job_ != nullptr) {
+    TerminateJobObject(job_, 0xDEAD);
+    CloseHandle(job_);
+  }
   CloseInput();
   if (reader_ != nullptr) {
     // A grandchild may still hold the output pipe; do not hang the test on it.
@@ -36,7 +42,11 @@ ChildProcess::~ChildProcess() {
   if (process_ != nullptr) CloseHandle(process_);
 }
 
-bool ChildProcess::Start(const std::wstring& command_line) {
+bool ChildProcess::Start(const std::wstring& command_line, bool in_job) {
+  if (in_job) {
+    job_ = CreateJobObjectW(nullptr, nullptr);
+    if (job_ == nullptr) return false;
+  }
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE child_in = nullptr, child_out = nullptr;
   if (!CreatePipe(&child_in, &input_, &inherit, 0)) return false;
@@ -56,10 +66,16 @@ bool ChildProcess::Start(const std::wstring& command_line) {
   startup.hStdError = child_out;
   PROCESS_INFORMATION info = {};
   std::wstring line = command_line;
-  const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+  const DWORD flags = in_job ? CREATE_SUSPENDED : 0;
+  const BOOL ok =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &info);
   CloseHandle(child_in);
   CloseHandle(child_out);
   if (!ok) return false;
+  if (in_job) {
+    AssignProcessToJobObject(job_, info.hProcess);
+    ResumeThread(info.hThread);
+  }
   CloseHandle(info.hThread);
   process_ = info.hProcess;
   pid_ = info.dwProcessId;
@@ -128,11 +144,61 @@ bool ChildProcess::WaitForOutput(std::string_view text, DWORD timeout_ms) {
   }
 }
 
+std::string ChildProcess::OutputSoFar() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return output_text_;
+}
+
 void ChildProcess::Kill() {
   if (process_ != nullptr) {
     TerminateProcess(process_, 0xDEAD);
     WaitForSingleObject(process_, 5000);
   }
+}
+
+uint32_t ChildProcess::JobTotalProcesses() const {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+  if (job_ == nullptr ||
+      !QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr)) {
+    return 0;
+  }
+  return info.TotalProcesses;
+}
+
+std::vector<DWORD> ChildProcess::JobProcessIds() const {
+  std::vector<DWORD> ids;
+  if (job_ == nullptr) return ids;
+  // Room for far more processes than any test starts.
+  std::vector<char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + 64 * sizeof(ULONG_PTR));
+  auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+  if (!QueryInformationJobObject(job_, JobObjectBasicProcessIdList, list, static_cast<DWORD>(buffer.size()),
+                                 nullptr)) {
+    return ids;
+  }
+  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+  return ids;
+}
+
+std::wstring ReadProcessCommandLine(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr) return std::wstring();
+  std::wstring line;
+  using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<QueryProcess>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  PROCESS_BASIC_INFORMATION basic = {};
+  PEB peb = {};
+  RTL_USER_PROCESS_PARAMETERS params = {};
+  if (query != nullptr && query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) >= 0 &&
+      ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) &&
+      ReadProcessMemory(process, peb.ProcessParameters, &params, sizeof(params), nullptr)) {
+    line.resize(params.CommandLine.Length / sizeof(wchar_t));
+    if (!ReadProcessMemory(process, params.CommandLine.Buffer, line.data(), params.CommandLine.Length, nullptr)) {
+      line.clear();
+    }
+  }
+  CloseHandle(process);
+  return line;
 }
 
 ChildResult RunChild(const std::wstring& command_line, std::string_view input, DWORD timeout_ms) {

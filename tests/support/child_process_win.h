@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nelko::test {
 
@@ -27,7 +28,14 @@ class ChildProcess {
 
   // Starts `command_line` with pipes on its standard input and output (error
   // goes to the same pipe). False when the process could not start.
-  bool Start(const std::wstring& command_line);
+  // With `in_job`, the child and every process it starts belong to a job
+  // object: the test can count and list them, and they all end with the child
+  // object.
+  bool Start(const std::wstring& command_line, bool in_job = false);
+
+  // Processes that ever belonged to the job, and those alive now.
+  uint32_t JobTotalProcesses() const;
+  std::vector<DWORD> JobProcessIds() const;
 
   bool WriteInput(const void* data, size_t size);
   bool WriteInput(std::string_view text) { return WriteInput(text.data(), text.size()); }
@@ -45,6 +53,9 @@ class ChildProcess {
   // that keeps running, such as one waiting for a debugger).
   bool WaitForOutput(std::string_view text, DWORD timeout_ms);
 
+  // The output so far, without waiting.
+  std::string OutputSoFar();
+
   void Kill();
   DWORD pid() const { return pid_; }
   HANDLE process() const { return process_; }
@@ -58,9 +69,14 @@ class ChildProcess {
   HANDLE output_ = nullptr;
   DWORD pid_ = 0;
   HANDLE reader_ = nullptr;
+  HANDLE job_ = nullptr;
   std::mutex mutex_;
   std::string output_text_;
 };
+
+// The command line another process was started with (read from its process
+// parameters); empty when it cannot be read.
+std::wstring ReadProcessCommandLine(DWORD pid);
 
 struct ChildResult {
   bool started = false;

@@ -1,0 +1,216 @@
+// End to end: the real handler attached to the test engine through a real
+// pipe and real named events.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/scoped_handle_win.h"
+#include "tests/support/child_process_win.h"
+
+namespace nelko {
+namespace {
+
+using test::ChildProcess;
+using test::Quote;
+using test::RunChild;
+using test::SiblingPath;
+
+constexpr DWORD kLongWait = 30000;
+
+// The engine plays `script` after the test has opened the handler process,
+// so the handler's exit code can be read however early it ends.
+class EngineSession {
+ public:
+  bool Start(const std::wstring& options_and_script, const std::wstring& engine_options = L"") {
+    const std::wstring line =
+        Quote(SiblingPath(L"test_engine.exe")) + L" " + engine_options + L" await " + options_and_script;
+    if (!engine.Start(line, /*in_job=*/true)) return false;
+    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return false;
+    if (!engine.WaitForOutput("\r\n", kLongWait)) return false;
+    const std::string out = engine.OutputSoFar();
+    const size_t at = out.find("engine: handler pid ") + 20;
+    handler_pid = static_cast<DWORD>(std::stoul(out.substr(at)));
+    handler.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, handler_pid));
+    // Let the engine go on with its script.
+    return handler.valid() && engine.WriteInput("g");
+  }
+
+  // The handler's result as a Windows parent sees it; 1 when it did not end.
+  int32_t HandlerResult() {
+    if (WaitForSingleObject(handler.get(), kLongWait) != WAIT_OBJECT_0) return 1;
+    DWORD code = 0;
+    GetExitCodeProcess(handler.get(), &code);
+    return static_cast<int32_t>(code);
+  }
+
+  ChildProcess engine;
+  ScopedHandle handler;
+  DWORD handler_pid = 0;
+};
+
+size_t Find(const std::string& text, const std::string& what) { return text.find(what); }
+
+TEST(AttachSession, EngineExitEndsTheSessionWithZeroAndPrintsTheExitCode) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"exit 7"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string expected = "Process PID " + std::to_string(s.engine.pid()) + " exited with code 7";
+  EXPECT_TRUE(s.engine.WaitForOutput(expected, kLongWait)) << s.engine.OutputSoFar();
+}
+
+TEST(AttachSession, TerminationEventEndsTheSessionWhileTheReaderIsBlocked) {
+  EngineSession s;
+  // The engine keeps its end of the pipe open, so the reader is blocked in a
+  // read when the session stops it.
+  ASSERT_TRUE(s.Start(L"terminate hang"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+  EXPECT_FALSE(s.engine.Wait(0)) << "the engine must be left running";
+  EXPECT_EQ(Find(s.engine.OutputSoFar(), "exited with code"), std::string::npos);
+}
+
+TEST(AttachSession, PipeClosedByTheEngineEndsTheSessionWithZeroAndNoMessage) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"close hang"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  EXPECT_EQ(Find(out, "prematurely"), std::string::npos) << out;
+  EXPECT_EQ(Find(out, "exited with code"), std::string::npos) << out;
+}
+
+TEST(AttachSession, ALengthWordBeyondTheLimitEndsTheReaderWithAnError) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"raw ffffffff hang"));
+  EXPECT_EQ(s.HandlerResult(), -891);
+  EXPECT_TRUE(s.engine.WaitForOutput(
+      "Inter-process communication between Nelko and the crash handler prematurely exited with code", kLongWait))
+      << s.engine.OutputSoFar();
+}
+
+TEST(AttachSession, AHugeAnnouncedMessageThatNeverArrivesDoesNotReserveMemory) {
+  EngineSession s;
+  // 2 GiB announced, a few bytes sent, then the pipe closes: the reader ends as
+  // on a broken pipe, having held only what arrived.
+  ASSERT_TRUE(s.Start(L"raw ffffff7f41424344 close hang"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+}
+
+TEST(AttachSession, CommandsAreAppliedInOrderWhileTheSessionWaits) {
+  EngineSession s;
+  // Closing the pipe (rather than signalling termination, which may win the
+  // race against unread messages) lets the reader take every message first.
+  ASSERT_TRUE(s.Start(L"send SetAppName 1 Game send SetVendor 1 Maker send SetShowDialog 1 TRUE logs 2 close hang"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  const size_t app = Find(out, "Message payload [2]: 'SetAppName' 'Game' ");
+  const size_t vendor = Find(out, "Message payload [2]: 'SetVendor' 'Maker' ");
+  const size_t bad = Find(out, "Parameter for 'SetShowDialog' should be 'true' or 'false'");
+  const size_t log = Find(out, "'RecordLogMessage' 'log message 1'");
+  ASSERT_NE(app, std::string::npos) << out;
+  ASSERT_NE(vendor, std::string::npos) << out;
+  ASSERT_NE(bad, std::string::npos) << out;
+  ASSERT_NE(log, std::string::npos) << out;
+  EXPECT_LT(app, vendor);
+  EXPECT_LT(vendor, bad);
+  EXPECT_LT(bad, log);
+}
+
+TEST(AttachSession, CrashesTheEngineSurvivesKeepTheSessionWatching) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"crash 0 20000 crash 0 20000 send SetInfo 1 after close hang"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  // Both crashes were answered on the same events, and commands still arrive.
+  const size_t first = Find(out, "engine: crash response received");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_NE(out.find("engine: crash response received", first + 1), std::string::npos) << out;
+  EXPECT_NE(Find(out, "'SetInfo' 'after'"), std::string::npos) << out;
+}
+
+TEST(AttachSession, FlagsMayStandAmongTheNumbers) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"terminate hang", L"--terminate --wait-for-user"));
+  EXPECT_EQ(s.HandlerResult(), 0);
+}
+
+// Without an engine: the handler started directly with bad arguments.
+int32_t RunHandler(const std::wstring& arguments, std::string* output = nullptr) {
+  auto r = RunChild(Quote(SiblingPath(L"NelkoCrashHandler.exe")) + L" " + arguments, {}, kLongWait);
+  if (output != nullptr) *output = r.output;
+  return r.timed_out ? 1 : static_cast<int32_t>(r.exit_code);
+}
+
+TEST(AttachSession, BadArgumentsPrintTheUsageAndEndWithMinus900) {
+  std::string out;
+  EXPECT_EQ(RunHandler(L"--attach 12", &out), -900);
+  EXPECT_NE(Find(out, "Usage: "), std::string::npos) << out;
+  EXPECT_NE(Find(out, " <process ID> <shared region address>"), std::string::npos) << out;
+  EXPECT_EQ(RunHandler(L"--attach 12 0x10"), -900);       // the address is decimal
+  EXPECT_EQ(RunHandler(L"--attach 4294967296 1"), -900);  // beyond 32 bits
+  EXPECT_EQ(RunHandler(L"--attach -1 1"), -900);
+  EXPECT_EQ(RunHandler(L"--attach 1 2 3"), -900);
+}
+
+TEST(AttachSession, AProcessThatCannotBeOpenedEndsWithMinus899) {
+  std::string out;
+  EXPECT_EQ(RunHandler(L"--attach 0 0", &out), -899);
+  EXPECT_NE(Find(out, "Couldn't attach to process PID 0"), std::string::npos) << out;
+  // The largest process id parses, and names no process.
+  EXPECT_EQ(RunHandler(L"--attach 4294967295 4294967295"), -899);
+}
+
+// The upload-mode relaunch, seen through the job that holds the engine and
+// every process it starts.
+TEST(AttachSession, ASessionEndingWithZeroStartsUploadModeInANewProcess) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"exit 0"));
+  ASSERT_EQ(s.HandlerResult(), 0);
+  // Engine, handler and the relaunched handler.
+  EXPECT_EQ(s.engine.JobTotalProcesses(), 3u);
+}
+
+TEST(AttachSession, ANegativeResultStartsNoSecondProcess) {
+  EngineSession s;
+  ASSERT_TRUE(s.Start(L"raw ffffffff hang"));
+  ASSERT_EQ(s.HandlerResult(), -891);
+  EXPECT_EQ(s.engine.JobTotalProcesses(), 2u);
+}
+
+TEST(AttachSession, RelaunchPassesConsoleAndDebuggerFlagsFoundAnywhereInTheCommandLine) {
+  // A folder whose name holds both flag texts: the first handler is given no
+  // flag, yet its command line contains the texts, so the relaunch passes
+  // both on (and the relaunched handler then waits for a debugger, which
+  // keeps it alive to be looked at).
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"nelko--console--wait-for-debugger-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring handler = folder + L"\\NelkoCrashHandler.exe";
+  ASSERT_TRUE(CopyFileW(SiblingPath(L"NelkoCrashHandler.exe").c_str(), handler.c_str(), FALSE));
+
+  {
+    EngineSession s;
+    ASSERT_TRUE(s.Start(L"terminate hang", L"--handler " + Quote(handler)));
+    ASSERT_EQ(s.HandlerResult(), 0);
+    std::wstring relaunched;
+    for (int attempt = 0; attempt < 300 && relaunched.empty(); ++attempt) {
+      for (DWORD pid : s.engine.JobProcessIds()) {
+        if (pid == s.engine.pid() || pid == s.handler_pid) continue;
+        relaunched = test::ReadProcessCommandLine(pid);
+      }
+      if (relaunched.empty()) Sleep(100);
+    }
+    const std::wstring suffix = L"\" --console --wait-for-debugger ";
+    ASSERT_GE(relaunched.size(), suffix.size());
+    EXPECT_EQ(relaunched.substr(relaunched.size() - suffix.size()), suffix);
+    EXPECT_EQ(relaunched.find(L"--attach"), std::wstring::npos);
+    EXPECT_EQ(relaunched.find(L"\"" + handler + L"\" \"" + std::to_wstring(s.engine.pid()) + L"\" "), 0u);
+  }  // the job, and the waiting handler with it, ends here
+  for (int attempt = 0; attempt < 50 && !DeleteFileW(handler.c_str()); ++attempt) Sleep(100);
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+}  // namespace nelko
