@@ -49,7 +49,9 @@ std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std:
 
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  RenderCompact(document, writer);
+  // A number the parser took but JSON cannot hold (beyond the largest double)
+  // would be written as nothing: leave the engine's file as it is instead.
+  if (!RenderCompact(document, writer)) return std::nullopt;
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 

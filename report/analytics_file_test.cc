@@ -45,6 +45,13 @@ TEST(AnalyticsCrashText, NumbersComeBackAsTheSameNumbers) {
   EXPECT_EQ(RewriteAnalyticsCrashText(*once, kHash), once);
 }
 
+TEST(AnalyticsCrashText, ANumberBeyondTheLargestDoubleLeavesTheFileAlone) {
+  // Found by fuzzing: such a number was written as nothing ("n":,), turning
+  // the engine's file into text no JSON reader takes.
+  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":null}},"n":3.5e308})"), "<unchanged>");
+  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":null}},"n":-1e400})"), "<unchanged>");
+}
+
 TEST(AnalyticsCrashText, TextWithANulByteIsLeftAlone) {
   // The parser would stop at the NUL and the rest would be lost on rewrite.
   EXPECT_EQ(Rewritten(std::string(R"({"msg":{"eventData":{"value":0}}})") + '\0' + "tail"), "<unchanged>");

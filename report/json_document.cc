@@ -77,8 +77,8 @@ bool JSONDocument::WriteFile(std::string_view path) const {
   FileOutputStream out(path);
   if (!out.IsOpen()) return false;
   rapidjson::Writer<FileOutputStream> writer(out);
-  RenderCompact(impl_->document, writer);
-  return out.Close();
+  const bool complete = RenderCompact(impl_->document, writer);
+  return out.Close() && complete;
 }
 
 }  // namespace nelko

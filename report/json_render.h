@@ -8,8 +8,11 @@
 
 namespace nelko {
 
+// False when the writer refused a value (a number that is not finite, which
+// JSON cannot hold): the text is then incomplete and must not be used.
 template <class Writer>
-void RenderCompact(const rapidjson::Value& root, Writer& writer) {
+bool RenderCompact(const rapidjson::Value& root, Writer& writer) {
+  bool ok = true;
   struct Frame {
     const rapidjson::Value* node;
     rapidjson::SizeType next;
@@ -19,36 +22,36 @@ void RenderCompact(const rapidjson::Value& root, Writer& writer) {
   auto start = [&](const rapidjson::Value& value) {
     switch (value.GetType()) {
       case rapidjson::kNullType:
-        writer.Null();
+        ok = writer.Null() && ok;
         break;
       case rapidjson::kFalseType:
-        writer.Bool(false);
+        ok = writer.Bool(false) && ok;
         break;
       case rapidjson::kTrueType:
-        writer.Bool(true);
+        ok = writer.Bool(true) && ok;
         break;
       case rapidjson::kNumberType:
         if (value.IsDouble()) {
-          writer.Double(value.GetDouble());
+          ok = writer.Double(value.GetDouble()) && ok;
         } else if (value.IsInt()) {
-          writer.Int(value.GetInt());
+          ok = writer.Int(value.GetInt()) && ok;
         } else if (value.IsUint()) {
-          writer.Uint(value.GetUint());
+          ok = writer.Uint(value.GetUint()) && ok;
         } else if (value.IsInt64()) {
-          writer.Int64(value.GetInt64());
+          ok = writer.Int64(value.GetInt64()) && ok;
         } else {
-          writer.Uint64(value.GetUint64());
+          ok = writer.Uint64(value.GetUint64()) && ok;
         }
         break;
       case rapidjson::kStringType:
-        writer.String(value.GetString(), value.GetStringLength());
+        ok = writer.String(value.GetString(), value.GetStringLength()) && ok;
         break;
       case rapidjson::kObjectType:
-        writer.StartObject();
+        ok = writer.StartObject() && ok;
         open.push_back({&value, 0});
         break;
       case rapidjson::kArrayType:
-        writer.StartArray();
+        ok = writer.StartArray() && ok;
         open.push_back({&value, 0});
         break;
     }
@@ -59,22 +62,23 @@ void RenderCompact(const rapidjson::Value& root, Writer& writer) {
     const rapidjson::SizeType index = open.back().next++;
     if (node->IsObject()) {
       if (index == node->MemberCount()) {
-        writer.EndObject(index);
+        ok = writer.EndObject(index) && ok;
         open.pop_back();
         continue;
       }
       const auto& member = node->MemberBegin()[index];
-      writer.Key(member.name.GetString(), member.name.GetStringLength());
+      ok = writer.Key(member.name.GetString(), member.name.GetStringLength()) && ok;
       start(member.value);
     } else {
       if (index == node->Size()) {
-        writer.EndArray(index);
+        ok = writer.EndArray(index) && ok;
         open.pop_back();
         continue;
       }
       start((*node)[index]);
     }
   }
+  return ok;
 }
 
 }  // namespace nelko
