@@ -14,7 +14,8 @@ TEST(AbnormalTermination, AbortEndsWithItsCodeAndMessage) {
   auto r = RunChild(Quote(SiblingPath(L"abnormal_exit_probe.exe")) + L" abort");
   ASSERT_TRUE(r.started);
   EXPECT_EQ(r.exit_code, kAbortExitCode);
-  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to abort()\n"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to abort()\n"), std::string::npos)
+      << r.output;
 }
 
 TEST(AbnormalTermination, InvalidParameterEndsWithItsCodeAndMessage) {

@@ -30,8 +30,8 @@ void InstallAbnormalTerminationHandlers() {
   // not export the setter (newer runtimes do), so it is looked up at run time.
   using SetAbortBehavior = unsigned int(__cdecl*)(unsigned int, unsigned int);
   if (HMODULE crt = GetModuleHandleW(L"msvcrt.dll")) {
-    auto set_abort_behavior =
-        reinterpret_cast<SetAbortBehavior>(reinterpret_cast<void*>(GetProcAddress(crt, "_set_abort_behavior")));
+    auto set_abort_behavior = reinterpret_cast<SetAbortBehavior>(
+        reinterpret_cast<void*>(GetProcAddress(crt, "_set_abort_behavior")));
     if (set_abort_behavior != nullptr) set_abort_behavior(2, 2);
   }
 }

@@ -1,10 +1,10 @@
 #include "app/handler_main_win.h"
 
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>

@@ -32,7 +32,8 @@ class CapturedOutput {
   std::FILE* file_;
 };
 
-LogEntry Entry(std::string message, std::string trace, uint32_t mode, std::string file = "", int32_t line = 0) {
+LogEntry Entry(std::string message, std::string trace, uint32_t mode, std::string file = "",
+               int32_t line = 0) {
   LogEntry e;
   e.message = std::move(message);
   e.stack_trace = std::move(trace);
@@ -101,7 +102,7 @@ TEST(ReportLogEntry, DropsTraceUnlessAskedToKeepIt) {
   CapturedOutput out;
   ReportLogEntry(Entry("a", "t", 0x1));
   ReportLogEntry(Entry("b", "t", 0x1 | 0x400000));
-  ReportLogEntry(Entry("c", "t", 0x4 | 0x400000));    // log type: never kept
+  ReportLogEntry(Entry("c", "t", 0x4 | 0x400000));  // log type: never kept
   EXPECT_EQ(out.Text(), "a\nb\nt\n\nc\n");
 }
 

@@ -49,8 +49,8 @@ TEST_F(StartupListTest, EqualOrdersRunByAddress) {
   LinkStartupEntry(head, &e[2]);
   RunStartupEntries(head);
   RunShutdownEntries(head);
-  EXPECT_EQ(calls,
-            (std::vector<std::string>{"init 0", "init 1", "init 2", "shutdown 2", "shutdown 1", "shutdown 0"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"init 0", "init 1", "init 2", "shutdown 2", "shutdown 1",
+                                             "shutdown 0"}));
 }
 
 TEST_F(StartupListTest, AbsentCallbacksAreSkippedButEntriesStillMarked) {

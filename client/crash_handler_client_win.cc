@@ -29,7 +29,8 @@ unsigned char* AllocateLowBlock() {
   if (p != nullptr && reinterpret_cast<uintptr_t>(p) <= 0xFFFFFFFFu) return static_cast<unsigned char*>(p);
   if (p != nullptr) VirtualFree(p, 0, MEM_RELEASE);
   for (uintptr_t at = 0x10000000; at < 0xFFFF0000u; at += 0x01000000) {
-    p = VirtualAlloc(reinterpret_cast<void*>(at), kCrashDataBlockSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    p = VirtualAlloc(reinterpret_cast<void*>(at), kCrashDataBlockSize, MEM_RESERVE | MEM_COMMIT,
+                     PAGE_READWRITE);
     if (p != nullptr) return static_cast<unsigned char*>(p);
   }
   return nullptr;
@@ -60,7 +61,8 @@ bool CrashHandlerClient::Start(const std::wstring& handler_path, const StartOpti
   response_event_ = CreateNamedEvent(L"NelkoCrashHandlerResp_%u", pid);
   termination_event_ = CreateNamedEvent(L"NelkoCrashHandlerTerm_%u", pid);
   block_ = AllocateLowBlock();
-  if (crash_event_ == nullptr || response_event_ == nullptr || termination_event_ == nullptr || block_ == nullptr) {
+  if (crash_event_ == nullptr || response_event_ == nullptr || termination_event_ == nullptr ||
+      block_ == nullptr) {
     return false;
   }
   std::memset(block_, 0, kCrashDataBlockSize);
@@ -84,7 +86,8 @@ bool CrashHandlerClient::Start(const std::wstring& handler_path, const StartOpti
   startup.hStdOutput = output;
   startup.hStdError = output;
   PROCESS_INFORMATION info = {};
-  const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+  const BOOL ok =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
   CloseHandle(read_end);
   if (!ok) return false;
   CloseHandle(info.hThread);
@@ -146,11 +149,15 @@ bool CrashHandlerClient::SetUserMetaData(std::string_view key, std::string_view 
 bool CrashHandlerClient::SetAppName(std::string_view name) { return SendCommand({"SetAppName", name}); }
 bool CrashHandlerClient::SetVendor(std::string_view vendor) { return SendCommand({"SetVendor", vendor}); }
 bool CrashHandlerClient::SetInfo(std::string_view info) { return SendCommand({"SetInfo", info}); }
-bool CrashHandlerClient::SetShowDialog(bool show) { return SendCommand({"SetShowDialog", show ? "true" : "false"}); }
+bool CrashHandlerClient::SetShowDialog(bool show) {
+  return SendCommand({"SetShowDialog", show ? "true" : "false"});
+}
 bool CrashHandlerClient::SetBugReporterAppPath(std::string_view command_template) {
   return SendCommand({"SetBugReporterAppPath", command_template});
 }
-bool CrashHandlerClient::SetCrashReportPath(std::string_view path) { return SendCommand({"SetCrashReportPath", path}); }
+bool CrashHandlerClient::SetCrashReportPath(std::string_view path) {
+  return SendCommand({"SetCrashReportPath", path});
+}
 bool CrashHandlerClient::SetAnalyticsCrashFilePath(std::string_view path) {
   return SendCommand({"SetAnalyticsCrashFilePath", path});
 }
@@ -173,7 +180,9 @@ bool CrashHandlerClient::SignalCrashAndWait(DWORD timeout_ms) {
   return WaitForSingleObject(response_event_, timeout_ms) == WAIT_OBJECT_0;
 }
 
-bool CrashHandlerClient::SignalTermination() { return termination_event_ != nullptr && SetEvent(termination_event_); }
+bool CrashHandlerClient::SignalTermination() {
+  return termination_event_ != nullptr && SetEvent(termination_event_);
+}
 
 void CrashHandlerClient::ClosePipe() { Close(pipe_); }
 

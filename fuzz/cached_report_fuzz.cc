@@ -13,7 +13,10 @@ namespace {
 
 // The report file beside the metadata; the seed corpus holds records
 // written for it, so the fuzzer starts from files that pass every check.
-constexpr std::string_view kReport("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x0a" "fuzz", 14);
+constexpr std::string_view kReport(
+    "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x0a"
+    "fuzz",
+    14);
 
 void Check(bool condition) {
   if (!condition) std::abort();

@@ -12,8 +12,8 @@ FileError FileErrorFromSystemError(uint32_t system_error) {
   switch (system_error) {
     case 0:
       return FileError::kNone;
-    case 2:   // ERROR_FILE_NOT_FOUND
-    case 3:   // ERROR_PATH_NOT_FOUND
+    case 2:  // ERROR_FILE_NOT_FOUND
+    case 3:  // ERROR_PATH_NOT_FOUND
       return FileError::kNotFound;
     case 183:  // ERROR_ALREADY_EXISTS
       return FileError::kAlreadyExists;

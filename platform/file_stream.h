@@ -63,7 +63,7 @@ class FileInputStream {
   std::vector<char> buffer_;
   const char* current_ = nullptr;
   const char* end_ = nullptr;
-  uint64_t consumed_ = 0;   // bytes before buffer_[0]
+  uint64_t consumed_ = 0;     // bytes before buffer_[0]
   uint64_t file_offset_ = 0;  // next offset to read from the file
   bool eof_ = false;
   bool read_failed_ = false;

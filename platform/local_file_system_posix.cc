@@ -42,7 +42,9 @@ uint32_t WindowsErrorFromErrno(int error) {
 }
 
 // The descriptor is kept off by one so that descriptor 0 is not "no handle".
-int Descriptor(const FileEntry& entry) { return static_cast<int>(reinterpret_cast<intptr_t>(entry.handle) - 1); }
+int Descriptor(const FileEntry& entry) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(entry.handle) - 1);
+}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -99,7 +101,8 @@ class PosixFileSystem : public FileSystem {
     return ok && *done > 0;
   }
 
-  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer, uint64_t* done) override {
+  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer,
+               uint64_t* done) override {
     *done = 0;
     if (!entry.IsOpen()) return false;
     while (*done < count) {
@@ -149,7 +152,9 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
-  static void Record(FileEntry& entry, int error) { entry.error = FileErrorFromSystemError(WindowsErrorFromErrno(error)); }
+  static void Record(FileEntry& entry, int error) {
+    entry.error = FileErrorFromSystemError(WindowsErrorFromErrno(error));
+  }
 };
 
 }  // namespace

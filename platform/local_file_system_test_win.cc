@@ -17,7 +17,9 @@
 namespace nelko {
 namespace {
 
-LocalFileSystem& Local() { return static_cast<LocalFileSystem&>(FileSystemRegistry::Get().DefaultFileSystem()); }
+LocalFileSystem& Local() {
+  return static_cast<LocalFileSystem&>(FileSystemRegistry::Get().DefaultFileSystem());
+}
 
 // A fresh folder under the temporary folder, in the layer's form.
 std::string TempFolder(const char* name) {

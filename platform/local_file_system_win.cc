@@ -116,8 +116,8 @@ bool LocalFileSystem::Open(FileEntry& entry, FileMode mode) {
   if (entry.IsOpen()) return true;
   const ModeParameters parameters = ParametersFor(mode);
   const std::wstring path = SystemPath(entry.path);
-  HANDLE handle = CreateFileW(path.c_str(), parameters.access, parameters.sharing, nullptr, parameters.creation,
-                              AttributesFor(entry.flags), nullptr);
+  HANDLE handle = CreateFileW(path.c_str(), parameters.access, parameters.sharing, nullptr,
+                              parameters.creation, AttributesFor(entry.flags), nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Record(entry, GetLastError());
     entry.handle = kInvalidFileHandle;
@@ -140,7 +140,8 @@ bool LocalFileSystem::Open(FileEntry& entry, FileMode mode) {
   return true;
 }
 
-bool LocalFileSystem::ReadAt(FileEntry& entry, uint64_t offset, uint64_t count, void* buffer, uint64_t* done) {
+bool LocalFileSystem::ReadAt(FileEntry& entry, uint64_t offset, uint64_t count, void* buffer,
+                             uint64_t* done) {
   *done = 0;
   if (!entry.IsOpen() || count == 0) return false;
   if (!SeekTo(entry.handle, offset)) {

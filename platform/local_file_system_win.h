@@ -17,7 +17,8 @@ class LocalFileSystem : public FileSystem {
 
   bool Open(FileEntry& entry, FileMode mode) override;
   bool ReadAt(FileEntry& entry, uint64_t offset, uint64_t count, void* buffer, uint64_t* done) override;
-  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer, uint64_t* done) override;
+  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer,
+               uint64_t* done) override;
   bool Close(FileEntry& entry) override;
   bool CanHandle(std::string_view path) const override;
   std::string MakeAbsolute(std::string_view path) const override;

@@ -22,7 +22,8 @@ namespace {
 rapidjson::Value* Member(rapidjson::Value& object, std::string_view key) {
   if (!object.IsObject()) return nullptr;
   for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
-    if (it->name.GetStringLength() == key.size() && std::memcmp(it->name.GetString(), key.data(), key.size()) == 0) {
+    if (it->name.GetStringLength() == key.size() &&
+        std::memcmp(it->name.GetString(), key.data(), key.size()) == 0) {
       return &it->value;
     }
   }
@@ -40,7 +41,8 @@ std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std:
   // number, or each crash would nudge the engine's fractions. Iterative: a
   // foreign file may nest deeper than the stack allows.
   constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
-  if (document.Parse<kFlags>(text.data(), text.size()).HasParseError() || !document.IsObject()) return std::nullopt;
+  if (document.Parse<kFlags>(text.data(), text.size()).HasParseError() || !document.IsObject())
+    return std::nullopt;
   rapidjson::Value* event_data = nullptr;
   if (rapidjson::Value* msg = Member(document, "msg")) event_data = Member(*msg, "eventData");
   rapidjson::Value* value = event_data != nullptr ? Member(*event_data, "value") : nullptr;

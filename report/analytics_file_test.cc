@@ -32,12 +32,14 @@ TEST(AnalyticsCrashText, LayoutBecomesCompactButMembersKeepOrderAndValues) {
       "  \"d\": 0.5, \"e\": [ true, false, null ]\n}\n";
   EXPECT_EQ(Rewritten(text),
             std::string(R"({"z":18446744073709551615,"a":-9223372036854775808,"msg":{"eventData":)") +
-                "{\"name\":\"cr\xC3\xA9\\tash/\\u0001\",\"value\":\"" + kHash + R"("}},"d":0.5,"e":[true,false,null]})");
+                "{\"name\":\"cr\xC3\xA9\\tash/\\u0001\",\"value\":\"" + kHash +
+                R"("}},"d":0.5,"e":[true,false,null]})");
 }
 
 TEST(AnalyticsCrashText, NumbersComeBackAsTheSameNumbers) {
   // Found by fuzzing: a rewrite nudged 4.5e300 to 4.5000000000000005e300.
-  const std::string numbers = R"("a":4.5e300,"b":123456789.12345679,"c":0.1,"d":-0.0,"e":5e-324,"f":1.7976931348623157e308)";
+  const std::string numbers =
+      R"("a":4.5e300,"b":123456789.12345679,"c":0.1,"d":-0.0,"e":5e-324,"f":1.7976931348623157e308)";
   const std::string text = R"({"msg":{"eventData":{"value":0}},)" + numbers + "}";
   const auto once = RewriteAnalyticsCrashText(text, kHash);
   ASSERT_TRUE(once);

@@ -30,7 +30,8 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
 
 std::vector<std::string> FileNames(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().u8string());
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().u8string());
   return names;
 }
 
@@ -39,7 +40,8 @@ std::vector<std::string> FileNames(const fs::path& folder) {
 class FaultyFileSystem : public FileSystem {
  public:
   enum class Fault { kNone, kOpenForWrite, kWrite, kClose, kReplace, kRead };
-  explicit FaultyFileSystem(Fault fault) : fault_(fault), real_(FileSystemRegistry::Get().DefaultFileSystem()) {
+  explicit FaultyFileSystem(Fault fault)
+      : fault_(fault), real_(FileSystemRegistry::Get().DefaultFileSystem()) {
     FileSystemRegistry::Get().Register(this);
   }
   ~FaultyFileSystem() override { FileSystemRegistry::Get().Unregister(this); }
@@ -54,7 +56,8 @@ class FaultyFileSystem : public FileSystem {
     if (fault_ == Fault::kRead && offset > 0) return Fail(entry);
     return real_.ReadAt(entry, offset, count, buffer, done);
   }
-  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer, uint64_t* done) override {
+  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer,
+               uint64_t* done) override {
     // Half the text reaches the disk, as when the disk fills up.
     if (fault_ == Fault::kWrite) {
       real_.WriteAt(entry, offset, count / 2, buffer, done);
@@ -67,7 +70,9 @@ class FaultyFileSystem : public FileSystem {
     if (fault_ == Fault::kClose && ok) return Fail(entry);
     return ok;
   }
-  bool CanHandle(std::string_view path) const override { return path.find("faulty") != std::string_view::npos; }
+  bool CanHandle(std::string_view path) const override {
+    return path.find("faulty") != std::string_view::npos;
+  }
   std::string MakeAbsolute(std::string_view path) const override { return real_.MakeAbsolute(path); }
   bool IsAbsolute(std::string_view path) const override { return real_.IsAbsolute(path); }
   std::string ExecutablePath() override { return real_.ExecutablePath(); }
@@ -103,7 +108,8 @@ class AnalyticsFileUpdate : public ::testing::Test {
   fs::path file_;
 };
 
-const char kEngineFile[] = "{\r\n  \"msg\": {\"eventData\": {\"value\": 0, \"other\": 1}},\r\n  \"x\": [1, 2]\r\n}\r\n";
+const char kEngineFile[] =
+    "{\r\n  \"msg\": {\"eventData\": {\"value\": 0, \"other\": 1}},\r\n  \"x\": [1, 2]\r\n}\r\n";
 const char kRewritten[] =
     R"({"msg":{"eventData":{"value":"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",)"
     R"("other":1}},"x":[1,2]})";
@@ -129,11 +135,13 @@ TEST_F(AnalyticsFileUpdate, LargerThanOneReadBufferIsReadWhole) {
   const std::string filler(200 * 1024, 'f');
   WriteBytes(file_, R"({"pad":")" + filler + R"(","msg":{"eventData":{"value":null}}})");
   Update();
-  EXPECT_EQ(ReadBytes(file_), R"({"pad":")" + filler + R"(","msg":{"eventData":{"value":")" + kHash + "\"}}}");
+  EXPECT_EQ(ReadBytes(file_),
+            R"({"pad":")" + filler + R"(","msg":{"eventData":{"value":")" + kHash + "\"}}}");
 }
 
 TEST_F(AnalyticsFileUpdate, FilesWithoutTheMembersStayByteForByte) {
-  for (const char* text : {"{\r\n \"msg\" : { \"eventData\" : { } } }\r\n", "[1, 2]", "{\"msg\":", "", "{}  "}) {
+  for (const char* text :
+       {"{\r\n \"msg\" : { \"eventData\" : { } } }\r\n", "[1, 2]", "{\"msg\":", "", "{}  "}) {
     WriteBytes(file_, text);
     Update();
     EXPECT_EQ(ReadBytes(file_), text);
@@ -166,7 +174,8 @@ TEST_F(AnalyticsFileUpdate, EveryFailureLeavesTheOriginalAndNoTemporaryFile) {
 }
 
 TEST_F(AnalyticsFileUpdate, ReadFailurePartWayLeavesTheOriginal) {
-  const std::string text = R"({"msg":{"eventData":{"value":1}},"pad":")" + std::string(100 * 1024, 'p') + "\"}";
+  const std::string text =
+      R"({"msg":{"eventData":{"value":1}},"pad":")" + std::string(100 * 1024, 'p') + "\"}";
   WriteBytes(file_, text);
   {
     FaultyFileSystem faulty(FaultyFileSystem::Fault::kRead);

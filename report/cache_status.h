@@ -8,9 +8,9 @@ namespace nelko {
 enum class CacheStatus : int32_t {
   kOk = 0,
   kMissingMetadata = 1,
-  kMissingReport = 2,      // unreadable report file, or nothing to write
-  kMetadataCorrupt = 3,    // size or magic checks failed
-  kCorruptReport = 4,      // digest mismatch
+  kMissingReport = 2,    // unreadable report file, or nothing to write
+  kMetadataCorrupt = 3,  // size or magic checks failed
+  kCorruptReport = 4,    // digest mismatch
   kUnknownVersion = 5,
   kFailedToWrite = 6,
   kFailedToUpload = 8,

@@ -46,7 +46,8 @@ std::string BuildCacheMetadata(const Md5::Digest& report_digest, std::string_vie
   PutU32(record, 4, static_cast<uint32_t>(size));
   PutU32(record, 8, kCacheMetadataVersion);
   std::memcpy(&record[kCacheMetadataDigestOffset], report_digest.data(), report_digest.size());
-  if (!project_id.empty()) std::memcpy(&record[kCacheMetadataProjectIdOffset], project_id.data(), project_id.size());
+  if (!project_id.empty())
+    std::memcpy(&record[kCacheMetadataProjectIdOffset], project_id.data(), project_id.size());
   return record;
 }
 
@@ -60,7 +61,8 @@ CacheStatus CheckCacheMetadata(std::string_view metadata, const Md5::Digest& rep
   std::string_view id = metadata.substr(kCacheMetadataProjectIdOffset);
   id = id.substr(0, id.find('\0'));
   if (id.empty()) return CacheStatus::kProjectIdEmpty;
-  if (std::memcmp(metadata.data() + kCacheMetadataDigestOffset, report_digest.data(), report_digest.size()) != 0) {
+  if (std::memcmp(metadata.data() + kCacheMetadataDigestOffset, report_digest.data(), report_digest.size()) !=
+      0) {
     return CacheStatus::kCorruptReport;
   }
   project_id->assign(id.data(), id.size());
@@ -77,11 +79,11 @@ std::wstring MetaPathFor(std::wstring_view report_path) {
 std::wstring ReportFileName(const CacheTimeStamp& t, unsigned attempt) {
   char name[160];
   if (attempt == 0) {
-    std::snprintf(name, sizeof(name), "CrashReport%04d-%02d-%02d_%02d%02d%02d%03d.json.gz", t.year, t.month, t.day,
-                  t.hour, t.minute, t.second, t.millisecond);
+    std::snprintf(name, sizeof(name), "CrashReport%04d-%02d-%02d_%02d%02d%02d%03d.json.gz", t.year, t.month,
+                  t.day, t.hour, t.minute, t.second, t.millisecond);
   } else {
-    std::snprintf(name, sizeof(name), "CrashReport%04d-%02d-%02d_%02d%02d%02d%03d_%u.json.gz", t.year, t.month,
-                  t.day, t.hour, t.minute, t.second, t.millisecond, attempt);
+    std::snprintf(name, sizeof(name), "CrashReport%04d-%02d-%02d_%02d%02d%02d%03d_%u.json.gz", t.year,
+                  t.month, t.day, t.hour, t.minute, t.second, t.millisecond, attempt);
   }
   // The name is ASCII, so widening byte by byte is exact.
   return std::wstring(name, name + std::strlen(name));

@@ -115,7 +115,8 @@ TEST(CacheMetadata, EmptyProjectIdBeforeTheDigest) {
 
 TEST(CacheMetadata, DigestMismatchIsACorruptReport) {
   std::string id = "untouched";
-  EXPECT_EQ(CheckCacheMetadata(Record("report"), DigestOfReportBytes("rEport"), &id), CacheStatus::kCorruptReport);
+  EXPECT_EQ(CheckCacheMetadata(Record("report"), DigestOfReportBytes("rEport"), &id),
+            CacheStatus::kCorruptReport);
   EXPECT_EQ(id, "untouched");
 }
 

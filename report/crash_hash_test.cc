@@ -7,7 +7,8 @@ namespace {
 
 const char kEmptyStreamHash[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
-StackFrame Native(const std::string& uuid, uint64_t relative_pc, const std::string& pdb, uint64_t base = 0x10000) {
+StackFrame Native(const std::string& uuid, uint64_t relative_pc, const std::string& pdb,
+                  uint64_t base = 0x10000) {
   StackFrame frame;
   frame.image_uuid = uuid;
   frame.image_name = "module.dll";
@@ -46,8 +47,8 @@ TEST(CrashHash, NothingQualifyingHashesTheEmptyStream) {
 
 TEST(CrashHash, DigestsUuidLittleEndianOffsetAndPdbOfEachFrame) {
   // SHA-256 of "AB12CD34" 34 12 00 00 00 00 00 00 "game.pdb" 01 00 00 00 FF FF FF FF.
-  NativeCrash crash = CrashWith({Native("AB12CD34", 0x1234, "game.pdb"), Managed("X.Y()"),
-                                 Native("", 0xFFFFFFFF00000001ull, "")});
+  NativeCrash crash = CrashWith(
+      {Native("AB12CD34", 0x1234, "game.pdb"), Managed("X.Y()"), Native("", 0xFFFFFFFF00000001ull, "")});
   EXPECT_EQ(crash.ComputeHash(), "7fb52ac74ac2d88c16996774ad57ee2b89875baa1459176a044f190a57d4266b");
 }
 

@@ -28,9 +28,7 @@ const char kDefaultFlatKeys[] =
 const char kEmptyNativeCrash[] =
     R"("native_crash":{"signal_name":"","signal_code":"","signal_address":0,"signal_pc":0,"threads":[]})";
 
-std::string Document(const std::string& tail) {
-  return std::string("{") + kDefaultFlatKeys + tail + "}";
-}
+std::string Document(const std::string& tail) { return std::string("{") + kDefaultFlatKeys + tail + "}"; }
 
 // A report whose random id is pinned so the text can be compared whole.
 CrashReport PinnedReport() {
@@ -79,8 +77,7 @@ TEST(CrashReportJson, ManagedExceptionPrecedesNativeCrashAndListsComeLast) {
   EXPECT_EQ(report.ToJson(),
             Document(std::string(R"(,"managed_exception":{"type":"T","message":"","stack_trace":"",)") +
                      R"("native_thread_info":{"number":0,"name":"","crashed":false,"frames":[]}},)" +
-                     kEmptyNativeCrash +
-                     R"(,"log_messages":[{"message":"m","ts":5,"frame":6,"type":7}],)" +
+                     kEmptyNativeCrash + R"(,"log_messages":[{"message":"m","ts":5,"frame":6,"type":7}],)" +
                      R"("user_metadata":[{"key":"k","value":"v"}])"));
 }
 
@@ -166,9 +163,7 @@ TEST(CrashReportRecords, FrameCopiesCarryTheUnserialisedFlag) {
   EXPECT_TRUE(StackFrame{}.inAppDirectory);
 }
 
-TEST(CrashReportRecords, ThreadNameShowsTheSystemId) {
-  EXPECT_EQ(ThreadName(7), "Thread 7");
-}
+TEST(CrashReportRecords, ThreadNameShowsTheSystemId) { EXPECT_EQ(ThreadName(7), "Thread 7"); }
 
 // --- Reading a document back ------------------------------------------------
 

@@ -15,13 +15,16 @@ struct JSONDocument::Impl {
   rapidjson::Document document;
 };
 
-bool JSONNode::IsObject() const { return value_ != nullptr && static_cast<rapidjson::Value*>(value_)->IsObject(); }
+bool JSONNode::IsObject() const {
+  return value_ != nullptr && static_cast<rapidjson::Value*>(value_)->IsObject();
+}
 
 JSONNode JSONNode::Member(std::string_view key) const {
   if (!IsObject()) return JSONNode();
   rapidjson::Value& object = *static_cast<rapidjson::Value*>(value_);
   for (auto it = object.MemberBegin(); it != object.MemberEnd(); ++it) {
-    if (it->name.GetStringLength() == key.size() && std::memcmp(it->name.GetString(), key.data(), key.size()) == 0) {
+    if (it->name.GetStringLength() == key.size() &&
+        std::memcmp(it->name.GetString(), key.data(), key.size()) == 0) {
       return JSONNode(&it->value, document_);
     }
   }
@@ -30,8 +33,8 @@ JSONNode JSONNode::Member(std::string_view key) const {
 
 bool JSONNode::SetString(std::string_view text) {
   if (value_ == nullptr) return false;
-  static_cast<rapidjson::Value*>(value_)->SetString(text.data(), static_cast<rapidjson::SizeType>(text.size()),
-                                                    document_->impl_->document.GetAllocator());
+  static_cast<rapidjson::Value*>(value_)->SetString(
+      text.data(), static_cast<rapidjson::SizeType>(text.size()), document_->impl_->document.GetAllocator());
   return true;
 }
 

@@ -27,7 +27,6 @@ uint32_t Low32OfNumber(const Value& node) {
   return static_cast<uint32_t>(static_cast<uint64_t>(TruncateToInt64(node.GetDouble())));
 }
 
-
 std::string FormatNumber(const Value& node) {
   char buffer[32];
   if (node.IsInt()) {
@@ -68,7 +67,8 @@ std::string StringOf(const Value& node) {
 int32_t IntOf(const Value& node) {
   if (node.IsInt()) return node.GetInt();
   if (node.IsNumber()) return static_cast<int32_t>(Low32OfNumber(node));
-  if (node.IsString()) return static_cast<int32_t>(static_cast<uint32_t>(ParseLenientDecimal(node.GetString())));
+  if (node.IsString())
+    return static_cast<int32_t>(static_cast<uint32_t>(ParseLenientDecimal(node.GetString())));
   return 0;
 }
 
@@ -169,7 +169,8 @@ void JSONRead::Transfer(uint64_t& value, const char* key) {
 void JSONRead::Transfer(int16_t& value, const char* key) {
   const Value* node = impl_->Lookup(key);
   last_found_ = node != nullptr;
-  if (node != nullptr) value = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(IntOf(*node))));
+  if (node != nullptr)
+    value = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(IntOf(*node))));
 }
 
 void JSONRead::Transfer(bool& value, const char* key) {

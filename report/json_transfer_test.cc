@@ -97,10 +97,11 @@ TEST(JSONWrite, CompactDocumentInFieldOrder) {
   sample.tags = {"a", "b"};
   sample.pair = {"k", "v"};
   sample.pairs = {{"k1", "v1"}, {"k2", "v2"}};
-  EXPECT_EQ(Render(sample),
-            "{\"text\":\"t\",\"number\":-5,\"count\":7,\"big\":9,\"small\":-1,\"flag\":true,\"tags\":[\"a\",\"b\"],"
-            "\"pair\":{\"key\":\"k\",\"value\":\"v\"},\"pairs\":[{\"key\":\"k1\",\"value\":\"v1\"},{\"key\":\"k2\","
-            "\"value\":\"v2\"}]}");
+  EXPECT_EQ(
+      Render(sample),
+      "{\"text\":\"t\",\"number\":-5,\"count\":7,\"big\":9,\"small\":-1,\"flag\":true,\"tags\":[\"a\",\"b\"],"
+      "\"pair\":{\"key\":\"k\",\"value\":\"v\"},\"pairs\":[{\"key\":\"k1\",\"value\":\"v1\"},{\"key\":\"k2\","
+      "\"value\":\"v2\"}]}");
 }
 
 TEST(JSONWrite, EmptyArraysAndDefaults) {
@@ -352,14 +353,17 @@ std::string ReadBytes(const std::string& path) {
 
 TEST(JSONDocument, ParseSetAndRewriteAFile) {
   const std::string path = TempPath("rewrite");
-  WriteBytes(path, "{ \"msg\" : { \"eventData\" : { \"value\" : 0, \"other\" : 1 } },\n \"x\" : [1, 2.5, \"\\u0001\"] }");
+  WriteBytes(
+      path,
+      "{ \"msg\" : { \"eventData\" : { \"value\" : 0, \"other\" : 1 } },\n \"x\" : [1, 2.5, \"\\u0001\"] }");
   JSONDocument document;
   ASSERT_TRUE(document.ParseFile(path));
   JSONNode value = document.Root().Member("msg").Member("eventData").Member("value");
   ASSERT_TRUE(value.IsValid());
   EXPECT_TRUE(value.SetString("abc\"d"));
   EXPECT_TRUE(document.WriteFile(path));
-  EXPECT_EQ(ReadBytes(path), "{\"msg\":{\"eventData\":{\"value\":\"abc\\\"d\",\"other\":1}},\"x\":[1,2.5,\"\\u0001\"]}");
+  EXPECT_EQ(ReadBytes(path),
+            "{\"msg\":{\"eventData\":{\"value\":\"abc\\\"d\",\"other\":1}},\"x\":[1,2.5,\"\\u0001\"]}");
   std::remove(path.c_str());
 }
 

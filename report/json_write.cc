@@ -38,7 +38,8 @@ JSONWrite::~JSONWrite() = default;
 void JSONWrite::Transfer(std::string& value, const char* key) {
   // Only the bytes before an embedded NUL are written.
   const size_t length = std::strlen(value.c_str());
-  rapidjson::Value node(value.c_str(), static_cast<rapidjson::SizeType>(length), impl_->document.GetAllocator());
+  rapidjson::Value node(value.c_str(), static_cast<rapidjson::SizeType>(length),
+                        impl_->document.GetAllocator());
   impl_->Attach(node, key);
 }
 

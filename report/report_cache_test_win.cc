@@ -47,7 +47,8 @@ class ReportCache : public ::testing::Test {
   }
 
   static std::string Read(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "<missing>";
     std::string bytes(GetFileSize(file, nullptr), '\0');
     DWORD read = 0;
@@ -64,9 +65,13 @@ class ReportCache : public ::testing::Test {
     CloseHandle(file);
   }
 
-  static bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+  static bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
 
-  std::wstring ReportPath(const wchar_t* name = L"CrashReport2026-03-05_142301042.json.gz") { return folder_ + name; }
+  std::wstring ReportPath(const wchar_t* name = L"CrashReport2026-03-05_142301042.json.gz") {
+    return folder_ + name;
+  }
 
   // Writes a report pair and returns its report path.
   std::wstring Cached(const std::string& data = "gzip bytes", const std::string& project = kProject) {
@@ -172,7 +177,8 @@ TEST_F(ReportCache, MissingFilesOfThePair) {
 
 TEST_F(ReportCache, ReportHeldOpenByAnotherCannotBeRead) {
   const std::wstring path = Cached();
-  HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE holder =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   EXPECT_EQ(ReadStatus(path), CacheStatus::kMissingReport);
   CloseHandle(holder);
@@ -187,7 +193,8 @@ TEST_F(ReportCache, DigestOfAThreeByteReport) {
   const std::string salt(reinterpret_cast<const char*>(kReportDigestSalt), 32);
   const Md5::Digest expected = Md5::Of(std::string("abc\0", 4) + salt);
   EXPECT_EQ(digest, expected);
-  EXPECT_EQ(Read(MetaPathFor(path)).substr(12, 16), std::string(reinterpret_cast<const char*>(expected.data()), 16));
+  EXPECT_EQ(Read(MetaPathFor(path)).substr(12, 16),
+            std::string(reinterpret_cast<const char*>(expected.data()), 16));
   EXPECT_FALSE(ComputeReportDigest(folder_ + L"absent.json.gz", &digest));
 }
 

@@ -1,7 +1,7 @@
 #include "report/report_cache_win.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <exception>
 
@@ -83,7 +83,7 @@ WriteResult WriteWholeFile(const std::wstring& path, std::string_view data, DWOR
   if (!file) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? WriteResult::kExists
-                                                                        : WriteResult::kNotCreated;
+                                                                       : WriteResult::kNotCreated;
   }
   DWORD written = 0;
   const bool ok = data.size() <= MAXDWORD &&
@@ -210,7 +210,8 @@ bool CacheReportAt(const CrashReport& report, const std::wstring& folder, const 
 bool CacheReport(const CrashReport& report) {
   SYSTEMTIME now;
   GetSystemTime(&now);
-  const CacheTimeStamp stamp{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+  const CacheTimeStamp stamp{now.wYear,   now.wMonth,  now.wDay,         now.wHour,
+                             now.wMinute, now.wSecond, now.wMilliseconds};
   return CacheReportAt(report, GetCacheFolder(), stamp);
 }
 

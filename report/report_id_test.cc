@@ -31,9 +31,7 @@ TEST(ReportTime, ClockBefore1970GivesZeroNotAFarFuture) {
   EXPECT_EQ(UnixMillisecondsFromFileTime(116444735999990000ull), 0u);
 }
 
-TEST(ReportTime, CurrentTimeIsAfter2020) {
-  EXPECT_GT(CurrentReportTime(), 1577836800000ull);
-}
+TEST(ReportTime, CurrentTimeIsAfter2020) { EXPECT_GT(CurrentReportTime(), 1577836800000ull); }
 
 }  // namespace
 }  // namespace nelko

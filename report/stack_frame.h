@@ -7,10 +7,10 @@
 namespace nelko {
 
 struct StackFrame {
-  std::string image_uuid;          // debug-information identity; empty for managed frames
-  std::string image_name;          // module name as the native walker reports it
+  std::string image_uuid;           // debug-information identity; empty for managed frames
+  std::string image_name;           // module name as the native walker reports it
   uint64_t image_base_address = 0;  // load address of the module
-  std::string pdb_name;            // debug-information file name
+  std::string pdb_name;             // debug-information file name
   bool is_user_image = false;
   uint64_t absolute_pc = 0;
   uint64_t relative_pc = 0;        // absolute_pc - image_base_address

@@ -14,8 +14,8 @@ class Thread {
   // A thread keeps the first this many frames of its walk.
   static constexpr size_t kMaxFrames = 2048;
 
-  uint32_t number = 0;  // 0-based position in the walk order
-  std::string name;     // "Thread <system thread id>"
+  uint32_t number = 0;   // 0-based position in the walk order
+  std::string name;      // "Thread <system thread id>"
   bool crashed = false;  // the thread that raised the crash
 
   // Appends a copy of frame; false (and nothing added) once kMaxFrames are

@@ -84,7 +84,8 @@ TEST(AttachSession, ALengthWordBeyondTheLimitEndsTheReaderWithAnError) {
   ASSERT_TRUE(s.Start(L"raw ffffffff hang"));
   EXPECT_EQ(s.HandlerResult(), -891);
   EXPECT_TRUE(s.engine.WaitForOutput(
-      "Inter-process communication between Nelko and the crash handler prematurely exited with code", kLongWait))
+      "Inter-process communication between Nelko and the crash handler prematurely exited with code",
+      kLongWait))
       << s.engine.OutputSoFar();
 }
 
@@ -100,7 +101,8 @@ TEST(AttachSession, CommandsAreAppliedInOrderWhileTheSessionWaits) {
   EngineSession s;
   // Closing the pipe (rather than signalling termination, which may win the
   // race against unread messages) lets the reader take every message first.
-  ASSERT_TRUE(s.Start(L"send SetAppName 1 Game send SetVendor 1 Maker send SetShowDialog 1 TRUE logs 2 close hang"));
+  ASSERT_TRUE(
+      s.Start(L"send SetAppName 1 Game send SetVendor 1 Maker send SetShowDialog 1 TRUE logs 2 close hang"));
   EXPECT_EQ(s.HandlerResult(), 0);
   const std::string out = s.engine.OutputSoFar();
   const size_t app = Find(out, "Message payload [2]: 'SetAppName' 'Game' ");

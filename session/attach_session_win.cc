@@ -22,7 +22,8 @@ constexpr DWORD kWaitAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 static_assert(kWaitAccess == 0x101000, "the engine is opened for waiting and nothing more");
 
 int32_t Usage(const wchar_t* program) {
-  DiagPrintf("Usage: %s <process ID> <shared region address>\n", WideToUtf8(program != nullptr ? program : L"").c_str());
+  DiagPrintf("Usage: %s <process ID> <shared region address>\n",
+             WideToUtf8(program != nullptr ? program : L"").c_str());
   return kSessionUsage;
 }
 
@@ -41,7 +42,8 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
   if (count != 3) return Usage(count > 0 ? vector[0] : nullptr);
   uint32_t process_id = 0;
   uint32_t address = 0;
-  if (!ParseDecimalU32(vector[1], &process_id) || !ParseDecimalU32(vector[2], &address)) return Usage(vector[0]);
+  if (!ParseDecimalU32(vector[1], &process_id) || !ParseDecimalU32(vector[2], &address))
+    return Usage(vector[0]);
   const int pid = static_cast<int>(process_id);
 
   // Declared in the reverse of the order of closing at the end.
@@ -70,8 +72,9 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
   channel.handler = &handler;
   if (!StartChannel(channel)) {
     // Without a reader the engine's commands would fill the pipe and stall it.
-    DiagPrintf("Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
-               static_cast<int>(GetLastError()));
+    DiagPrintf(
+        "Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
+        static_cast<int>(GetLastError()));
     return kSessionReaderFailed;
   }
 
@@ -102,14 +105,16 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
                                         response_event.get());
         if (result == kSessionKeepWatching) continue;  // commands keep arriving meanwhile
         const DWORD reader_exit = StopChannel(channel);
-        if (reader_exit != 0) DiagPrintf("Warning: IPC thread exited with code %d.\n", static_cast<int>(reader_exit));
+        if (reader_exit != 0)
+          DiagPrintf("Warning: IPC thread exited with code %d.\n", static_cast<int>(reader_exit));
         return result;
       }
       case WAIT_OBJECT_0 + 2: {
         const DWORD reader_exit = StopChannel(channel);
         if (reader_exit != 0) {
           DiagPrintf(
-              "Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
+              "Inter-process communication between Nelko and the crash handler prematurely exited with code "
+              "%d\n",
               static_cast<int>(reader_exit));
           return kSessionReaderFailed;
         }
@@ -135,6 +140,8 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
   }
 }
 
-int32_t RunAttachSession(int& count, wchar_t** vector) { return RunAttachSessionWith(count, vector, &ProcessCrash); }
+int32_t RunAttachSession(int& count, wchar_t** vector) {
+  return RunAttachSessionWith(count, vector, &ProcessCrash);
+}
 
 }  // namespace nelko

@@ -96,7 +96,8 @@ void CommandHandler::HandleMessage(const char* data, size_t size) {
 
 void CommandHandler::DispatchCommand(const char* const* strings, int count) {
   if (count <= 0) {
-    DiagPrintf("Corrupt message sent to crash handler: %s\nPayload:\n", "Empty message recieved by crash handler.");
+    DiagPrintf("Corrupt message sent to crash handler: %s\nPayload:\n",
+               "Empty message recieved by crash handler.");
     return;
   }
   RecursiveMutexLock lock(mutex_);
@@ -163,7 +164,8 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
       s.info = strings[1];
       break;
     case Command::kSetShowDialog:
-      ApplySwitch(&s.show_dialog, "Parameter for 'SetShowDialog' should be 'true' or 'false'", strings, count);
+      ApplySwitch(&s.show_dialog, "Parameter for 'SetShowDialog' should be 'true' or 'false'", strings,
+                  count);
       break;
     case Command::kSetBugReporterAppPath:
       s.bug_reporter_command = strings[1];

@@ -102,8 +102,8 @@ TEST_F(CommandHandlerTest, AWrongCountIsReportedWithTheCommandsTextAndChangesNot
       output_.Take();
       Send(payload);
       const std::string out = output_.Take();
-      EXPECT_NE(out.find(std::string("Corrupt message sent to crash handler: ") + c.error + "\nPayload:\n  [0] " +
-                         c.command + "\n"),
+      EXPECT_NE(out.find(std::string("Corrupt message sent to crash handler: ") + c.error +
+                         "\nPayload:\n  [0] " + c.command + "\n"),
                 std::string::npos)
           << c.command << " with " << count << ": " << out;
     }
@@ -134,10 +134,11 @@ TEST_F(CommandHandlerTest, SwitchesTakeLowerCaseTrueAndFalseOnly) {
 
   Command({"SetShowDialog", "TRUE"});
   EXPECT_FALSE(settings_.show_dialog);
-  EXPECT_EQ(output_.Take(),
-            "Message payload [2]: 'SetShowDialog' 'TRUE' \n"
-            "Corrupt message sent to crash handler: Parameter for 'SetShowDialog' should be 'true' or 'false'\n"
-            "Payload:\n  [0] SetShowDialog\n  [1] TRUE\n");
+  EXPECT_EQ(
+      output_.Take(),
+      "Message payload [2]: 'SetShowDialog' 'TRUE' \n"
+      "Corrupt message sent to crash handler: Parameter for 'SetShowDialog' should be 'true' or 'false'\n"
+      "Payload:\n  [0] SetShowDialog\n  [1] TRUE\n");
   Command({"SetIsEditor", "1"});
   EXPECT_TRUE(settings_.is_editor);
   EXPECT_NE(output_.Take().find("Parameter for 'isEditor' should be 'true' or 'false'"), std::string::npos);

@@ -21,13 +21,17 @@ bool ParseDigits(const Char* text, Unsigned limit, Unsigned* value) {
 
 }  // namespace
 
-bool ParseDecimalU32(const char* text, uint32_t* value) { return ParseDigits<char, uint32_t>(text, UINT32_MAX, value); }
+bool ParseDecimalU32(const char* text, uint32_t* value) {
+  return ParseDigits<char, uint32_t>(text, UINT32_MAX, value);
+}
 
 bool ParseDecimalU32(const wchar_t* text, uint32_t* value) {
   return ParseDigits<wchar_t, uint32_t>(text, UINT32_MAX, value);
 }
 
-bool ParseDecimalU64(const char* text, uint64_t* value) { return ParseDigits<char, uint64_t>(text, UINT64_MAX, value); }
+bool ParseDecimalU64(const char* text, uint64_t* value) {
+  return ParseDigits<char, uint64_t>(text, UINT64_MAX, value);
+}
 
 bool ParseDecimalI32(const char* text, int32_t* value) {
   uint32_t parsed = 0;

@@ -104,7 +104,8 @@ DWORD StopChannel(MessageChannel& channel, const StopChannelHooks* hooks) {
   } else if (hooks != nullptr && hooks->cancel != nullptr) {
     cancel = hooks->cancel;
   } else if (kernel32) {
-    cancel = reinterpret_cast<CancelFn>(reinterpret_cast<void*>(GetProcAddress(kernel32.get(), "CancelSynchronousIo")));
+    cancel = reinterpret_cast<CancelFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32.get(), "CancelSynchronousIo")));
   }
 
   HANDLE thread = channel.thread.get();
@@ -122,7 +123,8 @@ DWORD StopChannel(MessageChannel& channel, const StopChannelHooks* hooks) {
       cancelled = cancel(thread) != FALSE;
       ++attempts;
     }
-    if (WaitForSingleObject(thread, cancelled ? kCancelledReaderWaitMs : kCancelRetryWaitMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(thread, cancelled ? kCancelledReaderWaitMs : kCancelRetryWaitMs) ==
+        WAIT_OBJECT_0) {
       GetExitCodeThread(thread, &exit_code);
     } else {
       exit_code = KillReader(channel);

@@ -7,7 +7,8 @@
 
 namespace nelko {
 
-MessageReader::MessageReader(ByteSource& source, size_t block_size) : source_(source), block_(std::max<size_t>(block_size, 4)) {}
+MessageReader::MessageReader(ByteSource& source, size_t block_size)
+    : source_(source), block_(std::max<size_t>(block_size, 4)) {}
 
 MessageReader::Status MessageReader::Fill(size_t n) {
   if (end_ - begin_ >= n) return Status::kMessage;
@@ -49,8 +50,8 @@ MessageReader::Status MessageReader::Next() {
   Status status = Fill(4);
   if (status != Status::kMessage) return status;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(block_.data() + begin_);
-  length_ = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-            static_cast<uint32_t>(p[3]) << 24;
+  length_ = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
   begin_ += 4;
   if (length_ > kMaxMessageLength) return Status::kTooLong;
 

@@ -53,7 +53,8 @@ std::string LengthWord(uint32_t n) {
 std::vector<std::string> ReadAll(MessageReader& reader, MessageReader::Status* end) {
   std::vector<std::string> out;
   MessageReader::Status s;
-  while ((s = reader.Next()) == MessageReader::Status::kMessage) out.emplace_back(reader.data(), reader.size());
+  while ((s = reader.Next()) == MessageReader::Status::kMessage)
+    out.emplace_back(reader.data(), reader.size());
   *end = s;
   return out;
 }
@@ -61,8 +62,8 @@ std::vector<std::string> ReadAll(MessageReader& reader, MessageReader::Status* e
 using Status = MessageReader::Status;
 
 TEST(MessageReader, CutsMessagesWhateverTheReadSizes) {
-  const std::string stream = Frame(std::string("SetInfo\0a\0", 10)) + Frame(std::string("SetInfo\0b", 9)) + Frame("") +
-                             Frame(std::string(100000, 'x'));
+  const std::string stream = Frame(std::string("SetInfo\0a\0", 10)) + Frame(std::string("SetInfo\0b", 9)) +
+                             Frame("") + Frame(std::string(100000, 'x'));
   for (size_t chunk : {size_t{1}, size_t{3}, size_t{7}, size_t{4096}, size_t{1} << 20}) {
     for (size_t block : {size_t{4}, size_t{16}, size_t{65536}}) {
       ScriptedSource source(stream, chunk);

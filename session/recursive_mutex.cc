@@ -27,7 +27,8 @@ void RecursiveMutex::lock() {
     uint32_t seen = word_.load(std::memory_order_relaxed);
     if (seen == 0) {
       uint32_t expected = 0;
-      taken = word_.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed);
+      taken =
+          word_.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed);
       continue;
     }
     while (pauses < kSpinPauses && word_.load(std::memory_order_relaxed) == seen) {
@@ -47,7 +48,8 @@ void RecursiveMutex::lock() {
     // Announce ourselves: 0 -> 1 takes the lock, 1 -> 2 marks a sleeper.
     uint32_t guess = 0;
     for (;;) {
-      if (word_.compare_exchange_strong(guess, guess + 1, std::memory_order_acquire, std::memory_order_relaxed)) {
+      if (word_.compare_exchange_strong(guess, guess + 1, std::memory_order_acquire,
+                                        std::memory_order_relaxed)) {
         taken = guess == 0;
         break;
       }

@@ -20,8 +20,7 @@ std::string_view CutUtf8(std::string_view text, size_t max_bytes) {
   // Look back from the cut for the start of the character it falls in: at
   // most three continuation bytes can precede the byte at the cut.
   size_t start = max_bytes;
-  while (start > 0 && max_bytes - start < 3 &&
-         (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+  while (start > 0 && max_bytes - start < 3 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
     --start;
   }
   const size_t length = SequenceLength(static_cast<unsigned char>(text[start]));

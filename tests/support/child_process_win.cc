@@ -175,7 +175,8 @@ std::vector<DWORD> ChildProcess::JobProcessIds() const {
                                  nullptr)) {
     return ids;
   }
-  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+  for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+    ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
   return ids;
 }
 
@@ -193,7 +194,8 @@ std::wstring ReadProcessCommandLine(DWORD pid) {
       ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) &&
       ReadProcessMemory(process, peb.ProcessParameters, &params, sizeof(params), nullptr)) {
     line.resize(params.CommandLine.Length / sizeof(wchar_t));
-    if (!ReadProcessMemory(process, params.CommandLine.Buffer, line.data(), params.CommandLine.Length, nullptr)) {
+    if (!ReadProcessMemory(process, params.CommandLine.Buffer, line.data(), params.CommandLine.Length,
+                           nullptr)) {
       line.clear();
     }
   }

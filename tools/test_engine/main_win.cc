@@ -44,7 +44,8 @@ void Say(const char* format, ...) {
 
 std::string Narrow(const std::wstring& w) {
   std::string out;
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
   out.resize(n);
   WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
   return out;
@@ -89,8 +90,8 @@ int wmain(int argc, wchar_t** argv) {
   HANDLE null_output = INVALID_HANDLE_VALUE;
   if (quiet) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    null_output = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                              nullptr);
+    null_output = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
     options.output = null_output;
   }
 
@@ -128,7 +129,8 @@ int wmain(int argc, wchar_t** argv) {
       const bool fatal = arg(1) == L"1";
       const DWORD ms = static_cast<DWORD>(_wtoi(arg(2).c_str()));
       client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, fatal);
-      Say(client.SignalCrashAndWait(ms) ? "engine: crash response received\n" : "engine: no crash response\n");
+      Say(client.SignalCrashAndWait(ms) ? "engine: crash response received\n"
+                                        : "engine: no crash response\n");
       i += 2;
     } else if (step == L"terminate") {
       client.SignalTermination();
