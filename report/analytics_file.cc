@@ -100,6 +100,13 @@ void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
   const std::optional<std::string> updated = RewriteAnalyticsCrashText(text, hash);
   if (!updated) return;
 
+  // A file the engine cannot have us write (read-only, or held open by
+  // another program) is left alone, as an in-place rewrite would have to.
+  // Renaming over it could succeed where writing would not.
+  FileEntry writable(original.path);
+  if (!fs.Open(writable, FileMode::kReadWrite)) return;
+  fs.Close(writable);
+
   if (!fs.Open(temp, FileMode::kWrite)) return;
   uint64_t done = 0;
   const bool written = updated->empty() || fs.WriteAt(temp, 0, updated->size(), updated->data(), &done);
