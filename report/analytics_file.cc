@@ -4,8 +4,13 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
 #include <cstdint>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_path.h"
@@ -17,6 +22,74 @@
 namespace nelko {
 
 namespace {
+
+using RawNumbers = std::unordered_set<const rapidjson::Value*>;
+
+// Parses `text` into `document` with every number kept as the text the engine
+// wrote (as a string node listed in `raw_numbers`), so that the rewrite gives
+// back each number byte for byte and never runs the library's conversion of
+// exotic numbers. False on a parse error.
+bool ParseKeepingNumbers(std::string_view text, rapidjson::Document& document, RawNumbers& raw_numbers) {
+  // Values are counted in document order while parsing; after parsing the
+  // tree is walked in the same order to find the nodes again (they move
+  // while the tree is being built, so their addresses are known only then).
+  std::vector<size_t> number_ordinals;
+  struct Recorder {
+    rapidjson::Document& d;
+    std::vector<size_t>& numbers;
+    size_t ordinal = 0;
+    bool Null() { return ++ordinal, d.Null(); }
+    bool Bool(bool b) { return ++ordinal, d.Bool(b); }
+    bool Int(int i) { return ++ordinal, d.Int(i); }
+    bool Uint(unsigned u) { return ++ordinal, d.Uint(u); }
+    bool Int64(int64_t i) { return ++ordinal, d.Int64(i); }
+    bool Uint64(uint64_t u) { return ++ordinal, d.Uint64(u); }
+    bool Double(double v) { return ++ordinal, d.Double(v); }
+    bool RawNumber(const char* str, rapidjson::SizeType length, bool copy) {
+      numbers.push_back(ordinal++);
+      return d.String(str, length, copy);
+    }
+    bool String(const char* str, rapidjson::SizeType length, bool copy) {
+      return ++ordinal, d.String(str, length, copy);
+    }
+    bool StartObject() { return ++ordinal, d.StartObject(); }
+    bool Key(const char* str, rapidjson::SizeType length, bool copy) { return d.Key(str, length, copy); }
+    bool EndObject(rapidjson::SizeType count) { return d.EndObject(count); }
+    bool StartArray() { return ++ordinal, d.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return d.EndArray(count); }
+  };
+  bool parsed = false;
+  auto generate = [&](rapidjson::Document& target) {
+    Recorder recorder{target, number_ordinals};
+    rapidjson::MemoryStream memory(text.data(), text.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(memory);
+    rapidjson::Reader reader;
+    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+    parsed = !reader.Parse<kFlags>(in, recorder).IsError();
+    return parsed;
+  };
+  document.Populate(generate);
+  if (!parsed) return false;
+
+  // Walk the finished tree in document order without recursion.
+  size_t ordinal = 0;
+  size_t next = 0;
+  std::vector<const rapidjson::Value*> pending{&document};
+  while (!pending.empty() && next < number_ordinals.size()) {
+    const rapidjson::Value* node = pending.back();
+    pending.pop_back();
+    if (ordinal++ == number_ordinals[next]) {
+      raw_numbers.insert(node);
+      ++next;
+    }
+    if (node->IsObject()) {
+      for (auto it = node->MemberEnd(); it != node->MemberBegin();) pending.push_back(&(--it)->value);
+    } else if (node->IsArray()) {
+      for (auto it = node->End(); it != node->Begin();) pending.push_back(--it);
+    }
+  }
+  return true;
+}
 
 // The first member named key of an object value, or null.
 rapidjson::Value* Member(rapidjson::Value& object, std::string_view key) {
@@ -37,23 +110,19 @@ std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std:
   // follows it on rewrite.
   if (text.empty() || std::memchr(text.data(), '\0', text.size()) != nullptr) return std::nullopt;
   rapidjson::Document document;
-  // Full precision: every number the engine wrote must come back as the same
-  // number, or each crash would nudge the engine's fractions. Iterative: a
-  // foreign file may nest deeper than the stack allows.
-  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
-  if (document.Parse<kFlags>(text.data(), text.size()).HasParseError() || !document.IsObject())
-    return std::nullopt;
+  RawNumbers raw_numbers;
+  if (!ParseKeepingNumbers(text, document, raw_numbers) || !document.IsObject()) return std::nullopt;
   rapidjson::Value* event_data = nullptr;
   if (rapidjson::Value* msg = Member(document, "msg")) event_data = Member(*msg, "eventData");
   rapidjson::Value* value = event_data != nullptr ? Member(*event_data, "value") : nullptr;
   if (value == nullptr) return std::nullopt;
+  raw_numbers.erase(value);
   value->SetString(hash.data(), static_cast<rapidjson::SizeType>(hash.size()), document.GetAllocator());
 
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  // A number the parser took but JSON cannot hold (beyond the largest double)
-  // would be written as nothing: leave the engine's file as it is instead.
-  if (!RenderCompact(document, writer)) return std::nullopt;
+  // Text the writer refused would be incomplete: leave the engine's file as it is.
+  if (!RenderCompact(document, writer, &raw_numbers)) return std::nullopt;
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 

@@ -47,11 +47,16 @@ TEST(AnalyticsCrashText, NumbersComeBackAsTheSameNumbers) {
   EXPECT_EQ(RewriteAnalyticsCrashText(*once, kHash), once);
 }
 
-TEST(AnalyticsCrashText, ANumberBeyondTheLargestDoubleLeavesTheFileAlone) {
-  // Found by fuzzing: such a number was written as nothing ("n":,), turning
-  // the engine's file into text no JSON reader takes.
-  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":null}},"n":3.5e308})"), "<unchanged>");
-  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":null}},"n":-1e400})"), "<unchanged>");
+TEST(AnalyticsCrashText, NumbersNoDoubleHoldsComeBackAsWritten) {
+  // Found by fuzzing: a number beyond the largest double was written as
+  // nothing ("n":,), and some long negative numbers tripped the library's
+  // precise conversion. Numbers are now copied as the engine wrote them.
+  const std::string numbers = R"("n":3.5e308,"k":-88888808080000000000000080,"z":1E-400,"w":-0.0)";
+  const std::string text = R"({"msg":{"eventData":{"value":12.5}},)" + numbers + "}";
+  EXPECT_EQ(Rewritten(text),
+            std::string(R"({"msg":{"eventData":{"value":")") + kHash + R"("}},)" + numbers + "}");
+  // The parser refuses an exponent far beyond any double: the file stays as it is.
+  EXPECT_EQ(Rewritten(R"({"msg":{"eventData":{"value":1}},"m":-1e400})"), "<unchanged>");
 }
 
 TEST(AnalyticsCrashText, TextWithANulByteIsLeftAlone) {

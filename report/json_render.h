@@ -4,14 +4,18 @@
 // recursive traversal.
 #include <rapidjson/document.h>
 
+#include <unordered_set>
 #include <vector>
 
 namespace nelko {
 
 // False when the writer refused a value (a number that is not finite, which
 // JSON cannot hold): the text is then incomplete and must not be used.
+// String nodes listed in `raw_numbers` hold a number's text as it was read
+// and are written back as that number, unchanged.
 template <class Writer>
-bool RenderCompact(const rapidjson::Value& root, Writer& writer) {
+bool RenderCompact(const rapidjson::Value& root, Writer& writer,
+                   const std::unordered_set<const rapidjson::Value*>* raw_numbers = nullptr) {
   bool ok = true;
   struct Frame {
     const rapidjson::Value* node;
@@ -44,6 +48,10 @@ bool RenderCompact(const rapidjson::Value& root, Writer& writer) {
         }
         break;
       case rapidjson::kStringType:
+        if (raw_numbers != nullptr && raw_numbers->count(&value) != 0) {
+          ok = writer.RawValue(value.GetString(), value.GetStringLength(), rapidjson::kNumberType) && ok;
+          break;
+        }
         ok = writer.String(value.GetString(), value.GetStringLength()) && ok;
         break;
       case rapidjson::kObjectType:
