@@ -2,8 +2,9 @@
 // ToJson, CompressGzip and CacheReport on one report shape per run, against
 // RapidJSON's own writer and one deflate call, then the process's peak
 // memory. Usage: report_bench_win [typical|worst] [repetitions]
-#include <psapi.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
