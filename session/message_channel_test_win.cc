@@ -1,0 +1,106 @@
+#include "session/message_channel_win.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "client/message_encoding.h"
+#include "session/diag_capture_for_test.h"
+
+namespace nelko {
+namespace {
+
+BOOL WINAPI CancelThatAlwaysFails(HANDLE) {
+  SetLastError(ERROR_NOT_FOUND);
+  return FALSE;
+}
+
+// A channel on a fresh pipe whose write end the test keeps, so that the
+// reader blocks in ReadFile once it has applied what was written.
+class ChannelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HANDLE read_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end_, nullptr, 0));
+    channel_.input.reset(read_end);
+    channel_.handler = &handler_;
+  }
+  void TearDown() override {
+    if (write_end_ != nullptr) CloseHandle(write_end_);
+  }
+  void Write(const std::string& bytes) {
+    DWORD wrote = 0;
+    ASSERT_TRUE(WriteFile(write_end_, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr));
+  }
+  // Waits until the reader has applied the message that sets this info.
+  // The reader applies messages inside the channel's critical section.
+  std::string Info() {
+    EnterCriticalSection(&channel_.critical_section);
+    std::string info = settings_.info;
+    LeaveCriticalSection(&channel_.critical_section);
+    return info;
+  }
+  void WaitForInfo(const std::string& info) {
+    for (int i = 0; i < 3000 && Info() != info; ++i) Sleep(10);
+    ASSERT_EQ(Info(), info);
+  }
+
+  test::DiagCapture output_;
+  SessionSettings settings_;
+  CommandHandler handler_{settings_};
+  MessageChannel channel_;
+  HANDLE write_end_ = nullptr;
+};
+
+TEST_F(ChannelTest, StopEndsAReaderBlockedInReadWithExitCodeZero) {
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(client::EncodeMessage({"SetInfo", "applied"}));
+  WaitForInfo("applied");
+  EXPECT_EQ(StopChannel(channel_), 0u);
+  EXPECT_FALSE(channel_.thread.valid());
+  EXPECT_FALSE(channel_.input.valid());
+}
+
+TEST_F(ChannelTest, ACancelThatKeepsFailingDoesNotHoldTheStopForEver) {
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(client::EncodeMessage({"SetInfo", "applied"}));
+  WaitForInfo("applied");
+  StopChannelHooks hooks;
+  hooks.cancel = &CancelThatAlwaysFails;
+  EXPECT_EQ(StopChannel(channel_, &hooks), 0u);
+  EXPECT_FALSE(channel_.thread.valid());
+}
+
+TEST_F(ChannelTest, WithoutCancelTheReaderIsStoppedAllTheSame) {
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(client::EncodeMessage({"SetInfo", "applied"}));
+  WaitForInfo("applied");
+  StopChannelHooks hooks;
+  hooks.cancel_missing = true;
+  EXPECT_EQ(StopChannel(channel_, &hooks), 0u);
+  EXPECT_FALSE(channel_.thread.valid());
+}
+
+TEST_F(ChannelTest, TheEngineClosingThePipeEndsTheReaderWithZero) {
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(client::EncodeMessage({"SetInfo", "last"}));
+  CloseHandle(write_end_);
+  write_end_ = nullptr;
+  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), 30000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeThread(channel_.thread.get(), &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(settings_.info, "last");
+  EXPECT_EQ(StopChannel(channel_), 0u);
+}
+
+TEST_F(ChannelTest, ALengthBeyondTheLimitEndsTheReaderWithAnError) {
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(std::string("\x00\x00\x00\x80", 4));
+  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(StopChannel(channel_), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_NE(output_.Take().find("exceeds the limit"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nelko
