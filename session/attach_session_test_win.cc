@@ -23,18 +23,27 @@ constexpr DWORD kLongWait = 30000;
 // so the handler's exit code can be read however early it ends.
 class EngineSession {
  public:
+  // On failure `failure` says which step failed, with the engine's output.
   bool Start(const std::wstring& options_and_script, const std::wstring& engine_options = L"") {
     const std::wstring line =
         Quote(SiblingPath(L"test_engine.exe")) + L" " + engine_options + L" await " + options_and_script;
-    if (!engine.Start(line, /*in_job=*/true)) return false;
-    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return false;
-    if (!engine.WaitForOutput("\r\n", kLongWait)) return false;
+    if (!engine.Start(line, /*in_job=*/true)) return Fail("the engine did not start");
+    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return Fail("no handler pid");
+    if (!engine.WaitForOutput("\r\n", kLongWait)) return Fail("no end of line");
     const std::string out = engine.OutputSoFar();
     const size_t at = out.find("engine: handler pid ") + 20;
     handler_pid = static_cast<DWORD>(std::stoul(out.substr(at)));
     handler.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, handler_pid));
+    if (!handler.valid())
+      return Fail("the handler could not be opened (" + std::to_string(GetLastError()) + ")");
     // Let the engine go on with its script.
-    return handler.valid() && engine.WriteInput("g");
+    if (!engine.WriteInput("g")) return Fail("the engine's input is closed");
+    return true;
+  }
+
+  bool Fail(const std::string& why) {
+    failure = why + "; engine output: " + engine.OutputSoFar();
+    return false;
   }
 
   // The handler's result as a Windows parent sees it; 1 when it did not end.
@@ -46,6 +55,7 @@ class EngineSession {
   }
 
   ChildProcess engine;
+  std::string failure;
   ScopedHandle handler;
   DWORD handler_pid = 0;
 };
@@ -54,7 +64,7 @@ size_t Find(const std::string& text, const std::string& what) { return text.find
 
 TEST(AttachSession, EngineExitEndsTheSessionWithZeroAndPrintsTheExitCode) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"exit 7"));
+  ASSERT_TRUE(s.Start(L"exit 7")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   const std::string expected = "Process PID " + std::to_string(s.engine.pid()) + " exited with code 7";
   EXPECT_TRUE(s.engine.WaitForOutput(expected, kLongWait)) << s.engine.OutputSoFar();
@@ -64,7 +74,7 @@ TEST(AttachSession, TerminationEventEndsTheSessionWhileTheReaderIsBlocked) {
   EngineSession s;
   // The engine keeps its end of the pipe open, so the reader is blocked in a
   // read when the session stops it.
-  ASSERT_TRUE(s.Start(L"terminate hang"));
+  ASSERT_TRUE(s.Start(L"terminate hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   EXPECT_FALSE(s.engine.Wait(0)) << "the engine must be left running";
   EXPECT_EQ(Find(s.engine.OutputSoFar(), "exited with code"), std::string::npos);
@@ -72,7 +82,7 @@ TEST(AttachSession, TerminationEventEndsTheSessionWhileTheReaderIsBlocked) {
 
 TEST(AttachSession, PipeClosedByTheEngineEndsTheSessionWithZeroAndNoMessage) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"close hang"));
+  ASSERT_TRUE(s.Start(L"close hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   const std::string out = s.engine.OutputSoFar();
   EXPECT_EQ(Find(out, "prematurely"), std::string::npos) << out;
@@ -81,7 +91,7 @@ TEST(AttachSession, PipeClosedByTheEngineEndsTheSessionWithZeroAndNoMessage) {
 
 TEST(AttachSession, ALengthWordBeyondTheLimitEndsTheReaderWithAnError) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"raw ffffffff hang"));
+  ASSERT_TRUE(s.Start(L"raw ffffffff hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), -891);
   EXPECT_TRUE(s.engine.WaitForOutput(
       "Inter-process communication between Nelko and the crash handler prematurely exited with code",
@@ -93,7 +103,7 @@ TEST(AttachSession, AHugeAnnouncedMessageThatNeverArrivesDoesNotReserveMemory) {
   EngineSession s;
   // 2 GiB announced, a few bytes sent, then the pipe closes: the reader ends as
   // on a broken pipe, having held only what arrived.
-  ASSERT_TRUE(s.Start(L"raw ffffff7f41424344 close hang"));
+  ASSERT_TRUE(s.Start(L"raw ffffff7f41424344 close hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
 }
 
@@ -120,7 +130,7 @@ TEST(AttachSession, CommandsAreAppliedInOrderWhileTheSessionWaits) {
 
 TEST(AttachSession, CrashesTheEngineSurvivesKeepTheSessionWatching) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"crash 0 20000 crash 0 20000 send SetInfo 1 after close hang"));
+  ASSERT_TRUE(s.Start(L"crash 0 20000 crash 0 20000 send SetInfo 1 after close hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   const std::string out = s.engine.OutputSoFar();
   // Both crashes were answered on the same events, and commands still arrive.
@@ -132,7 +142,7 @@ TEST(AttachSession, CrashesTheEngineSurvivesKeepTheSessionWatching) {
 
 TEST(AttachSession, FlagsMayStandAmongTheNumbers) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"terminate hang", L"--terminate --wait-for-user"));
+  ASSERT_TRUE(s.Start(L"terminate hang", L"--terminate --wait-for-user")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
 }
 
@@ -166,7 +176,7 @@ TEST(AttachSession, AProcessThatCannotBeOpenedEndsWithMinus899) {
 // every process it starts.
 TEST(AttachSession, ASessionEndingWithZeroStartsUploadModeInANewProcess) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"exit 0"));
+  ASSERT_TRUE(s.Start(L"exit 0")) << s.failure;
   ASSERT_EQ(s.HandlerResult(), 0);
   // Engine, handler and the relaunched handler.
   EXPECT_EQ(s.engine.JobTotalProcesses(), 3u);
@@ -174,7 +184,7 @@ TEST(AttachSession, ASessionEndingWithZeroStartsUploadModeInANewProcess) {
 
 TEST(AttachSession, ANegativeResultStartsNoSecondProcess) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"raw ffffffff hang"));
+  ASSERT_TRUE(s.Start(L"raw ffffffff hang")) << s.failure;
   ASSERT_EQ(s.HandlerResult(), -891);
   EXPECT_EQ(s.engine.JobTotalProcesses(), 2u);
 }
@@ -194,7 +204,7 @@ TEST(AttachSession, RelaunchPassesConsoleAndDebuggerFlagsFoundAnywhereInTheComma
 
   {
     EngineSession s;
-    ASSERT_TRUE(s.Start(L"terminate hang", L"--handler " + Quote(handler)));
+    ASSERT_TRUE(s.Start(L"terminate hang", L"--handler " + Quote(handler))) << s.failure;
     ASSERT_EQ(s.HandlerResult(), 0);
     std::wstring relaunched;
     for (int attempt = 0; attempt < 300 && relaunched.empty(); ++attempt) {
