@@ -38,7 +38,8 @@ DWORD WINAPI BaselineReader(void* pipe) {
 }
 
 std::string Message(int i) {
-  return nelko::client::EncodeMessage({"RecordLogMessage", "Frame " + std::to_string(i) + ": a typical log line of the engine",
+  return nelko::client::EncodeMessage({"RecordLogMessage",
+                                       "Frame " + std::to_string(i) + ": a typical log line of the engine",
                                        std::to_string(1000000 + i), std::to_string(i), "3"});
 }
 
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
   GetTempPathW(MAX_PATH, temp);
   const std::wstring out_path = std::wstring(temp) + L"session_pipe_bench_out.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE out = CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE out =
+      CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   nelko::client::CrashHandlerClient client;
   nelko::client::StartOptions options;
   options.output = out;
