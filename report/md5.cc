@@ -64,28 +64,14 @@ void Md5::Block(const uint8_t* block) {
 }
 
 void Md5::Update(const void* data, size_t size) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  total_bytes_ += size;
-  if (buffered_ > 0) {
-    const size_t take = size < 64 - buffered_ ? size : 64 - buffered_;
-    std::memcpy(buffer_ + buffered_, bytes, take);
-    buffered_ += take;
-    bytes += take;
-    size -= take;
-    if (buffered_ < 64) return;
-    Block(buffer_);
-    buffered_ = 0;
-  }
-  for (; size >= 64; size -= 64, bytes += 64) Block(bytes);
-  if (size > 0) std::memcpy(buffer_, bytes, size);
-  buffered_ = size;
+  blocks_.Feed(data, size, [this](const uint8_t* block) { Block(block); });
 }
 
 Md5::Digest Md5::Finish() {
-  const uint64_t bit_length = total_bytes_ * 8;
+  const uint64_t bit_length = blocks_.total_bytes * 8;
   uint8_t padding[72] = {0x80};
   // One 0x80 byte, zeros up to 56 mod 64, then the length little-endian.
-  const size_t pad = buffered_ < 56 ? 56 - buffered_ : 120 - buffered_;
+  const size_t pad = blocks_.buffered < 56 ? 56 - blocks_.buffered : 120 - blocks_.buffered;
   for (int i = 0; i < 8; ++i) padding[pad + i] = static_cast<uint8_t>(bit_length >> (8 * i));
   Update(padding, pad + 8);
   Digest digest;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "report/digest_blocks.h"
+
 namespace nelko {
 
 class Md5 {
@@ -24,9 +26,7 @@ class Md5 {
   void Block(const uint8_t* block);
 
   std::array<uint32_t, 4> state_;
-  uint8_t buffer_[64];
-  size_t buffered_ = 0;
-  uint64_t total_bytes_ = 0;
+  DigestBlocks blocks_;
 };
 
 }  // namespace nelko

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "report/digest_blocks.h"
+
 namespace nelko {
 
 class Sha256 {
@@ -24,9 +26,7 @@ class Sha256 {
   void Block(const uint8_t* block);
 
   std::array<uint32_t, 8> state_;
-  uint8_t buffer_[64];
-  size_t buffered_ = 0;
-  uint64_t total_bytes_ = 0;
+  DigestBlocks blocks_;
 };
 
 // Lowercase hexadecimal, high digit first for each byte.
