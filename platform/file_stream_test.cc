@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,27 +19,9 @@
 namespace nelko {
 namespace {
 
-std::string TempPath(const char* name) {
-  const char* base = std::getenv("TMPDIR");
-  if (base == nullptr || *base == '\0') base = std::getenv("TEMP");
-  std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
-  for (char& c : folder) {
-    if (c == '\\') c = '/';
-  }
-  return folder + "/nelko_store_" + name;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string TempPath(const char* name) { return test::TempFilePath(std::string("store_") + name); }
+using test::ReadBytes;
+using test::WriteBytes;
 
 TEST(FileError, SystemErrorsMapToTheUniformCodes) {
   EXPECT_EQ(FileErrorFromSystemError(0), FileError::kNone);

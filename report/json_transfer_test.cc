@@ -2,6 +2,8 @@
 // leniently JSONRead converts, and whole-file parse and rewrite.
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -330,26 +332,9 @@ TEST(ParseLenientDecimal, Rules) {
   EXPECT_EQ(ParseLenientDecimal("99999999999999999999"), 7766279631452241919ull);  // wrapped
 }
 
-std::string TempPath(const char* name) {
-  const char* base = std::getenv("TEMP");
-  std::string folder = base != nullptr && *base != '\0' ? base : "/tmp";
-  for (char& c : folder) {
-    if (c == '\\') c = '/';
-  }
-  return folder + "/nelko_store_json_" + name;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string TempPath(const char* name) { return test::TempFilePath(std::string("store_json_") + name); }
+using test::ReadBytes;
+using test::WriteBytes;
 
 TEST(JSONDocument, ParseSetAndRewriteAFile) {
   const std::string path = TempPath("rewrite");
