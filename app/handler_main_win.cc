@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <string>
 
-#include "app/abnormal_exit_win.h"
-#include "app/command_line.h"
-#include "app/diag_output.h"
-#include "app/startup.h"
-#include "session/attach_session.h"
+#include "app/relaunch.h"
+#include "base/abnormal_exit_win.h"
+#include "base/command_line.h"
+#include "base/diag_output.h"
+#include "base/scoped_handle_win.h"
+#include "base/startup.h"
+#include "capture/process_crash_win.h"
+#include "session/attach_session_win.h"
 #include "upload/upload_mode.h"
 
 namespace nelko {
@@ -41,8 +44,8 @@ void Relaunch(int count, wchar_t** vector) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
   if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
+    ScopedHandle process(info.hProcess);
+    ScopedHandle thread(info.hThread);
   }
 }
 
@@ -51,10 +54,9 @@ int32_t RunMode() {
   InstallAbnormalTerminationHandlers();
 
   int count = 0;
-  wchar_t** vector = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (vector == nullptr) {
-    count = 0;
-  }
+  ScopedLocalMemory<wchar_t*> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
+  wchar_t** vector = arguments.get();
+  if (vector == nullptr) count = 0;
 
   if (vector != nullptr && RemoveFlag(L"--console", count, vector)) OpenConsole();
 
@@ -65,12 +67,11 @@ int32_t RunMode() {
 
   int32_t result;
   if (vector != nullptr && RemoveFlag(L"--attach", count, vector)) {
-    result = RunAttachSession(count, vector);
+    result = RunAttachSession(count, vector, &ProcessCrash);
     if (result >= 0) Relaunch(count, vector);
   } else {
     result = RunUploadMode(count, vector);
   }
-  if (vector != nullptr) LocalFree(vector);
   return result;
 }
 

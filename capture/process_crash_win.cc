@@ -2,9 +2,10 @@
 // nothing: it says so, releases the engine's crashing thread through the
 // response event and keeps the session watching (-890), as for a crash the
 // engine survives.
-#include "capture/process_crash.h"
+#include "capture/process_crash_win.h"
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
+#include "client/protocol.h"
 
 namespace nelko {
 
@@ -14,7 +15,7 @@ int32_t ProcessCrash(uint32_t process_id, HANDLE /*process*/, uintptr_t /*shared
   DiagPrintf("[CRASH HANDLER] Crash signalled by PID %u; crash capture is not built in yet\n",
              static_cast<unsigned>(process_id));
   SetEvent(response_event);
-  return kCrashResultContinue;
+  return kSessionKeepWatching;
 }
 
 }  // namespace nelko

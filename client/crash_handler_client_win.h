@@ -24,10 +24,11 @@
 #include <string_view>
 #include <vector>
 
-namespace nelko::client {
+#include "base/scoped_handle_win.h"
+#include "client/crash_data_block_win.h"
+#include "client/protocol.h"
 
-// Size of the crash data block the handler reads from the engine's memory.
-constexpr size_t kCrashDataBlockSize = 1856;
+namespace nelko::client {
 
 struct StartOptions {
   bool terminate = false;      // --terminate: the handler ends the engine after a fatal crash
@@ -47,6 +48,7 @@ class CrashHandlerClient {
 
   // Creates the three events and the crash data block, then starts
   // `<handler> --attach <pid> <address>` with the pipe on its standard input.
+  // False when any step fails, or when a handler was started already.
   bool Start(const std::wstring& handler_path, const StartOptions& options = {});
 
   // The commands. Each returns false when the message could not be written
@@ -72,13 +74,15 @@ class CrashHandlerClient {
   // Bytes as they are, framing included: for tests of the handler.
   bool SendRaw(const void* data, size_t size);
 
-  // The crash data block in this process's memory (kCrashDataBlockSize
-  // bytes) and its address as the handler was told it.
-  unsigned char* crash_data_block() { return block_; }
+  // The crash data block in this process's memory (null before Start) and
+  // its address as the handler was told it.
+  CrashDataBlock* crash_data_block() { return static_cast<CrashDataBlock*>(block_.get()); }
   uint32_t crash_data_block_address() const;
-  // Fills the fields the handler checks: magic, process id, size, crashed
-  // thread, exception code and the fatal flag.
-  void FillCrashDataBlock(uint32_t crashed_thread_id, uint32_t exception_code, bool fatal);
+  // Fills the block for a crash of `crashed_thread_id`: magic, process id,
+  // size, the exception and its registers (either may be null, leaving
+  // zeros), the exception code when no record is given, and the fatal flag.
+  void FillCrashDataBlock(uint32_t crashed_thread_id, uint32_t exception_code, bool fatal,
+                          const EXCEPTION_RECORD* record = nullptr, const CONTEXT* context = nullptr);
 
   // Signals a crash and waits for the handler's response. True when the
   // response came within the time.
@@ -88,19 +92,19 @@ class CrashHandlerClient {
   // Closes the engine's end of the pipe (the handler then ends its session).
   void ClosePipe();
 
-  HANDLE handler_process() const { return process_; }
+  HANDLE handler_process() const { return process_.get(); }
   DWORD handler_pid() const { return handler_pid_; }
 
  private:
   bool Write(const std::string& bytes);
 
-  HANDLE pipe_ = nullptr;
-  HANDLE process_ = nullptr;
+  ScopedHandle pipe_;
+  ScopedHandle process_;
   DWORD handler_pid_ = 0;
-  HANDLE crash_event_ = nullptr;
-  HANDLE response_event_ = nullptr;
-  HANDLE termination_event_ = nullptr;
-  unsigned char* block_ = nullptr;
+  ScopedHandle crash_event_;
+  ScopedHandle response_event_;
+  ScopedHandle termination_event_;
+  ScopedVirtualMemory block_;
   std::string scratch_;
 };
 

@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "client/protocol.h"
+
 namespace nelko::client {
 
-// The handler refuses payloads longer than this.
-constexpr uint32_t kMaxPayloadBytes = 0x7FFFFFFF;
+using nelko::kMaxPayloadBytes;
 
 // Appends one framed message to `out`. False (and `out` unchanged) when the
 // payload would exceed kMaxPayloadBytes or a string holds a NUL byte (the

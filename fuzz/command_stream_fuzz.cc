@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 #include "session/command_handler.h"
 #include "session/message_reader.h"
 #include "session/session_settings.h"
@@ -36,12 +36,12 @@ class FuzzSource : public nelko::ByteSource {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The handler echoes every message; keep the fuzzer's own output quiet.
-#if defined(_WIN32)
-  static std::FILE* sink = std::fopen("NUL", "w");
-#else
-  static std::FILE* sink = std::fopen("/dev/null", "w");
-#endif
-  if (sink != nullptr) nelko::SetDiagOutputStream(sink);
+  // A scratch file rewound for every input, so it stays small.
+  static std::FILE* sink = std::tmpfile();
+  if (sink != nullptr) {
+    std::rewind(sink);
+    nelko::SetDiagOutputStream(sink);
+  }
 
   nelko::SessionSettings settings;
   nelko::CommandHandler handler(settings);

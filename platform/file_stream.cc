@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/log_entry.h"
+#include "base/log_entry.h"
 #include "platform/file_system.h"
 
 namespace nelko {

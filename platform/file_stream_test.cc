@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 #include "platform/file_entry.h"
 #include "platform/file_system.h"
 

@@ -1,7 +1,6 @@
 // The local file system on the build machines, so that the portable code
 // above the file layer (streams, whole-file JSON) is tested natively with
 // the sanitizers. The product uses local_file_system_win.cc.
-#ifndef _WIN32
 
 #include <errno.h>
 #include <fcntl.h>
@@ -162,5 +161,3 @@ class PosixFileSystem : public FileSystem {
 std::unique_ptr<FileSystem> CreateLocalFileSystem() { return std::make_unique<PosixFileSystem>(); }
 
 }  // namespace nelko
-
-#endif  // !_WIN32

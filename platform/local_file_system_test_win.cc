@@ -8,11 +8,11 @@
 #include <string>
 #include <thread>
 
+#include "base/scoped_handle_win.h"
+#include "base/text_win.h"
 #include "platform/file_entry.h"
 #include "platform/file_path.h"
 #include "platform/file_system.h"
-#include "platform/scoped_handle_win.h"
-#include "platform/text_win.h"
 
 namespace nelko {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
+#include "base/text_win.h"
 #include "platform/file_path.h"
-#include "platform/text_win.h"
 
 namespace nelko {
 namespace {

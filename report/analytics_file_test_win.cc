@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/scoped_handle_win.h"
-#include "platform/text_win.h"
+#include "base/scoped_handle_win.h"
+#include "base/text_win.h"
 #include "report/analytics_file.h"
 
 namespace nelko {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 #include "report/json_document.h"
 #include "report/json_read.h"
 #include "report/json_write.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "app/log_entry.h"
+#include "base/log_entry.h"
 #include "report/json_render.h"
 
 namespace nelko {

@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "platform/scoped_handle_win.h"
+#include "base/scoped_handle_win.h"
 #include "report/crash_report.h"
 #include "report/gzip.h"
 

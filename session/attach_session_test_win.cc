@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/scoped_handle_win.h"
+#include "base/scoped_handle_win.h"
 #include "tests/support/child_process_win.h"
 
 namespace nelko {

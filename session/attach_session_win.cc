@@ -1,18 +1,16 @@
-#include "session/attach_session.h"
+#include "session/attach_session_win.h"
 
 #include <windows.h>
 
 #include <cwchar>
 #include <memory>
 
-#include "app/command_line.h"
-#include "app/diag_output.h"
-#include "capture/process_crash.h"
-#include "platform/scoped_handle_win.h"
-#include "platform/text_win.h"
-#include "session/attach_session_win.h"
+#include "base/command_line.h"
+#include "base/decimal_parse.h"
+#include "base/diag_output.h"
+#include "base/scoped_handle_win.h"
+#include "base/text_win.h"
 #include "session/command_handler.h"
-#include "session/decimal_parse.h"
 #include "session/message_channel_win.h"
 
 namespace nelko {
@@ -28,15 +26,15 @@ int32_t Usage(const wchar_t* program) {
 }
 
 ScopedHandle CreateSessionEvent(const wchar_t* format, uint32_t process_id) {
-  wchar_t name[256];
-  std::swprintf(name, 256, format, static_cast<unsigned>(process_id));
+  wchar_t name[kEventNameCapacity];
+  std::swprintf(name, kEventNameCapacity, format, static_cast<unsigned>(process_id));
   // Opens the engine's event when the engine created it first.
   return ScopedHandle(CreateEventW(nullptr, FALSE, FALSE, name));
 }
 
 }  // namespace
 
-int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipeline) {
+int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline) {
   const bool terminate = RemoveFlag(L"--terminate", count, vector);
   const bool wait_for_user = RemoveFlag(L"--wait-for-user", count, vector);
   if (count != 3) return Usage(count > 0 ? vector[0] : nullptr);
@@ -52,9 +50,9 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
     DiagPrintf("Couldn't attach to process PID %d\n", pid);
     return kSessionCannotOpenProcess;
   }
-  ScopedHandle crash_event = CreateSessionEvent(L"NelkoCrashHandler_%u", process_id);
-  ScopedHandle response_event = CreateSessionEvent(L"NelkoCrashHandlerResp_%u", process_id);
-  ScopedHandle termination_event = CreateSessionEvent(L"NelkoCrashHandlerTerm_%u", process_id);
+  ScopedHandle crash_event = CreateSessionEvent(kCrashEventNameFormat, process_id);
+  ScopedHandle response_event = CreateSessionEvent(kResponseEventNameFormat, process_id);
+  ScopedHandle termination_event = CreateSessionEvent(kTerminationEventNameFormat, process_id);
   if (!crash_event || !response_event || !termination_event) {
     DiagPrintf("Couldn't create shared event for PID %d\n", pid);
     return kSessionCannotCreateEvent;
@@ -138,10 +136,6 @@ int32_t RunAttachSessionWith(int& count, wchar_t** vector, CrashPipeline pipelin
       }
     }
   }
-}
-
-int32_t RunAttachSession(int& count, wchar_t** vector) {
-  return RunAttachSessionWith(count, vector, &ProcessCrash);
 }
 
 }  // namespace nelko

@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/diag_output.h"
-#include "session/decimal_parse.h"
-#include "session/utf8_cut.h"
+#include "base/decimal_parse.h"
+#include "base/diag_output.h"
+#include "base/utf8_cut.h"
+#include "client/protocol.h"
 
 namespace nelko {
 namespace {
@@ -37,21 +38,22 @@ struct CommandEntry {
 };
 
 constexpr CommandEntry kCommands[] = {
-    {"AddFile", Command::kAddFile, 3, "Expected two parameters 'file' and 'desc'"},
-    {"RemoveFile", Command::kRemoveFile, 2, "Expected parameter 'file'"},
-    {"SetIsEditor", Command::kSetIsEditor, 2, "Expected parameter 'isEditor'"},
-    {"SetMetaData", Command::kSetMetaData, 3, "Expected two parameters 'key' and 'value'"},
-    {"SetUserMetaData", Command::kSetUserMetaData, 3, "Expected two parameters 'key' and 'value'"},
-    {"SetAppName", Command::kSetAppName, 2, "Expected parameter 'name'"},
-    {"SetVendor", Command::kSetVendor, 2, "Expected parameter 'vendor'"},
-    {"SetInfo", Command::kSetInfo, 2, "Expected parameter 'info'"},
-    {"SetShowDialog", Command::kSetShowDialog, 2, "Expected parameter 'showDialog'"},
-    {"SetBugReporterAppPath", Command::kSetBugReporterAppPath, 2, "Expected parameter 'path'"},
-    {"SetCrashReportPath", Command::kSetCrashReportPath, 2, "Expected parameter 'path'"},
-    {"SetAnalyticsCrashFilePath", Command::kSetAnalyticsCrashFilePath, 2, "Expected parameter 'path'"},
-    {"SetMonoPath", Command::kSetMonoPath, 2, "Expected parameter 'path'"},
-    {"SetLogBufferSize", Command::kSetLogBufferSize, 2, "Expected parameter 'logBufferSize'"},
-    {"RecordLogMessage", Command::kRecordLogMessage, 5,
+    {command::kAddFile, Command::kAddFile, 3, "Expected two parameters 'file' and 'desc'"},
+    {command::kRemoveFile, Command::kRemoveFile, 2, "Expected parameter 'file'"},
+    {command::kSetIsEditor, Command::kSetIsEditor, 2, "Expected parameter 'isEditor'"},
+    {command::kSetMetaData, Command::kSetMetaData, 3, "Expected two parameters 'key' and 'value'"},
+    {command::kSetUserMetaData, Command::kSetUserMetaData, 3, "Expected two parameters 'key' and 'value'"},
+    {command::kSetAppName, Command::kSetAppName, 2, "Expected parameter 'name'"},
+    {command::kSetVendor, Command::kSetVendor, 2, "Expected parameter 'vendor'"},
+    {command::kSetInfo, Command::kSetInfo, 2, "Expected parameter 'info'"},
+    {command::kSetShowDialog, Command::kSetShowDialog, 2, "Expected parameter 'showDialog'"},
+    {command::kSetBugReporterAppPath, Command::kSetBugReporterAppPath, 2, "Expected parameter 'path'"},
+    {command::kSetCrashReportPath, Command::kSetCrashReportPath, 2, "Expected parameter 'path'"},
+    {command::kSetAnalyticsCrashFilePath, Command::kSetAnalyticsCrashFilePath, 2,
+     "Expected parameter 'path'"},
+    {command::kSetMonoPath, Command::kSetMonoPath, 2, "Expected parameter 'path'"},
+    {command::kSetLogBufferSize, Command::kSetLogBufferSize, 2, "Expected parameter 'logBufferSize'"},
+    {command::kRecordLogMessage, Command::kRecordLogMessage, 5,
      "Expected four parameters 'message', 'timestamp', 'framecount', and 'type'"},
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "session/recursive_mutex.h"
+#include "base/recursive_mutex.h"
 #include "session/session_settings.h"
 
 namespace nelko {

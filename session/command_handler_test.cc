@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "session/diag_capture_for_test.h"
+#include "tests/support/diag_capture.h"
 
 namespace nelko {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "session/utf8_cut.h"
+#include "base/utf8_cut.h"
 
 namespace nelko {
 

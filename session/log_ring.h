@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "session/recursive_mutex.h"
+#include "base/recursive_mutex.h"
 
 namespace nelko {
 

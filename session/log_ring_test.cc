@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8_cut.h"
 #include "session/session_settings.h"
-#include "session/utf8_cut.h"
 
 namespace nelko {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "client/message_encoding.h"
-#include "session/diag_capture_for_test.h"
+#include "tests/support/diag_capture.h"
 
 namespace nelko {
 namespace {
@@ -35,9 +35,9 @@ class ChannelTest : public ::testing::Test {
   // Waits until the reader has applied the message that sets this info.
   // The reader applies messages inside the channel's critical section.
   std::string Info() {
-    EnterCriticalSection(&channel_.critical_section);
+    EnterCriticalSection(channel_.critical_section.get());
     std::string info = settings_.info;
-    LeaveCriticalSection(&channel_.critical_section);
+    LeaveCriticalSection(channel_.critical_section.get());
     return info;
   }
   void WaitForInfo(const std::string& info) {

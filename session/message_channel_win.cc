@@ -1,6 +1,6 @@
 #include "session/message_channel_win.h"
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 #include "session/message_reader.h"
 
 namespace nelko {
@@ -43,9 +43,10 @@ bool ThreadRunning(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAI
 
 DWORD KillReader(MessageChannel& channel) {
   // Only between two messages: the reader holds the section while applying one.
-  EnterCriticalSection(&channel.critical_section);
-  TerminateThread(channel.thread.get(), 0);
-  LeaveCriticalSection(&channel.critical_section);
+  {
+    CriticalSectionLock lock(channel.critical_section);
+    TerminateThread(channel.thread.get(), 0);
+  }
   WaitForSingleObject(channel.thread.get(), kCancelRetryWaitMs);
   return 0;
 }
@@ -54,7 +55,6 @@ DWORD KillReader(MessageChannel& channel) {
 
 MessageChannel::~MessageChannel() {
   if (thread.valid()) StopChannel(*this);
-  DeleteCriticalSection(&critical_section);
 }
 
 DWORD WINAPI ReaderThread(void* parameter) {
@@ -63,11 +63,10 @@ DWORD WINAPI ReaderThread(void* parameter) {
   MessageReader reader(source);
   while (!channel.stop_requested.load()) {
     switch (reader.Next()) {
-      case MessageReader::Status::kMessage:
-        EnterCriticalSection(&channel.critical_section);
+      case MessageReader::Status::kMessage: {
+        CriticalSectionLock lock(channel.critical_section);
         channel.handler->HandleMessage(reader.data(), reader.size());
-        LeaveCriticalSection(&channel.critical_section);
-        break;
+      } break;
       case MessageReader::Status::kEnd:
         return 0;
       case MessageReader::Status::kReadFailed:

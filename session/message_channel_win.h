@@ -6,13 +6,13 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/scoped_handle_win.h"
+#include "base/scoped_handle_win.h"
 #include "session/command_handler.h"
 
 namespace nelko {
 
 struct MessageChannel {
-  MessageChannel() { InitializeCriticalSection(&critical_section); }
+  MessageChannel() = default;
   ~MessageChannel();
   MessageChannel(const MessageChannel&) = delete;
   MessageChannel& operator=(const MessageChannel&) = delete;
@@ -22,7 +22,7 @@ struct MessageChannel {
   CommandHandler* handler = nullptr;
   // Held by the reader around each whole message, so that the reader is
   // never killed half-way through applying one.
-  CRITICAL_SECTION critical_section;
+  ScopedCriticalSection critical_section;
   std::atomic<bool> stop_requested{false};
 };
 

@@ -12,9 +12,11 @@
 #include <limits>
 #include <vector>
 
+#include "client/protocol.h"
+
 namespace nelko {
 
-constexpr uint32_t kMaxMessageLength = 0x7FFFFFFF;
+constexpr uint32_t kMaxMessageLength = kMaxPayloadBytes;
 
 // Where the bytes come from (the standard-input pipe, or a test's buffer).
 class ByteSource {

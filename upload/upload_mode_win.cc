@@ -1,6 +1,6 @@
 #include "upload/upload_mode.h"
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 
 namespace nelko {
 

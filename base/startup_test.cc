@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "base/startup.h"
 
 #include <gtest/gtest.h>
 

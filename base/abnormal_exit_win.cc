@@ -1,11 +1,11 @@
-#include "app/abnormal_exit_win.h"
+#include "base/abnormal_exit_win.h"
 
 #include <windows.h>
 
 #include <csignal>
 #include <cstdlib>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 
 namespace nelko {
 namespace {

@@ -1,6 +1,5 @@
 // The native builds (tests, fuzzers, benchmarks) have no CoCreateGuid or
 // FILETIME clock; these give values of the same shape.
-#if !defined(_WIN32)
 #include <chrono>
 #include <random>
 
@@ -25,4 +24,3 @@ uint64_t SystemTimeAsFileTimeTicks() {
 }
 
 }  // namespace nelko
-#endif

@@ -1,6 +1,6 @@
-#include "session/recursive_mutex.h"
+#include "base/recursive_mutex.h"
 
-#include "session/wait_seam.h"
+#include "base/wait_seam.h"
 
 namespace nelko {
 namespace {

@@ -1,7 +1,7 @@
-#include "app/log_entry.h"
+#include "base/log_entry.h"
 
-#include "app/debug_break.h"
-#include "app/diag_output.h"
+#include "base/debug_break.h"
+#include "base/diag_output.h"
 
 namespace nelko {
 

@@ -1,4 +1,4 @@
-#include "session/decimal_parse.h"
+#include "base/decimal_parse.h"
 
 namespace nelko {
 namespace {

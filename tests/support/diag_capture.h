@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 
 namespace nelko::test {
 

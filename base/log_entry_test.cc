@@ -1,11 +1,11 @@
-#include "app/log_entry.h"
+#include "base/log_entry.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 
 namespace nelko {
 namespace {

@@ -12,13 +12,9 @@
 
 namespace nelko {
 
-// The engine survived this crash: the session keeps watching it.
-constexpr int32_t kCrashResultContinue = -890;
-
-// `process` is the engine opened with full access; `shared_region_address`
-// is where the crash data block lies in the engine; `response_event` is the
-// event the engine's crashing thread waits on. Returns -890 when the engine
-// goes on running; any other value ends the session as its result.
+// Fits session/attach_session_win.h's CrashPipeline. Returns
+// kSessionKeepWatching when the engine goes on running; any other value ends
+// the session as its result.
 int32_t ProcessCrash(uint32_t process_id, HANDLE process, uintptr_t shared_region_address,
                      SessionSettings& settings, bool terminate, bool wait_for_user, HANDLE response_event);
 

@@ -1,4 +1,4 @@
-#include "session/utf8_cut.h"
+#include "base/utf8_cut.h"
 
 namespace nelko {
 namespace {

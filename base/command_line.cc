@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "base/command_line.h"
 
 namespace nelko {
 namespace {
@@ -22,18 +22,6 @@ bool RemoveFlag(const wchar_t* flag, int& count, wchar_t** vector) {
   }
   if (count > 0) count = kept;
   return count != before;
-}
-
-std::wstring BuildRelaunchCommandLine(int count, const wchar_t* const* vector, std::wstring_view original) {
-  std::wstring line;
-  for (int i = 0; i < count; ++i) {
-    line += L'"';
-    line += vector[i];
-    line += L"\" ";
-  }
-  if (original.find(L"--console") != std::wstring_view::npos) line += L"--console ";
-  if (original.find(L"--wait-for-debugger") != std::wstring_view::npos) line += L"--wait-for-debugger ";
-  return line;
 }
 
 }  // namespace nelko

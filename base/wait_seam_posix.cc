@@ -1,7 +1,6 @@
 // The native stand-in for the Windows wait primitives, so that the locks
 // built on them run in the native tests too. Windows has wait_seam_win.cc.
-#ifndef _WIN32
-#include "session/wait_seam.h"
+#include "base/wait_seam.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -37,4 +36,3 @@ void WakeOneOnWord(std::atomic<uint32_t>* /*word*/) {
 }
 
 }  // namespace nelko
-#endif  // _WIN32

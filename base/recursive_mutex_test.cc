@@ -1,4 +1,4 @@
-#include "session/recursive_mutex.h"
+#include "base/recursive_mutex.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "session/wait_seam.h"
+#include "base/wait_seam.h"
 
 namespace nelko {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/abnormal_exit_win.h"
+#include "base/abnormal_exit_win.h"
 #include "tests/support/child_process_win.h"
 
 namespace nelko {

@@ -1,4 +1,4 @@
-#include "session/wait_seam.h"
+#include "base/wait_seam.h"
 
 #include <windows.h>
 

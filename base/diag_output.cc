@@ -1,4 +1,4 @@
-#include "app/diag_output.h"
+#include "base/diag_output.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/abnormal_exit_win.h"
+#include "base/abnormal_exit_win.h"
 
 int main(int argc, char** argv) {
   nelko::InstallAbnormalTerminationHandlers();

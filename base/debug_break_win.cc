@@ -1,0 +1,9 @@
+#include <intrin.h>
+
+#include "base/debug_break.h"
+
+namespace nelko {
+
+void DebugBreakHere() { __debugbreak(); }
+
+}  // namespace nelko
