@@ -1,6 +1,8 @@
 #include "session/command_handler.h"
 
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <cstring>
 #include <string_view>
 
@@ -77,6 +79,17 @@ bool ApplySwitch(bool* target, const char* reason, const char* const* strings, i
   return true;
 }
 
+const CommandEntry* FindCommand(const char* name) {
+  for (const CommandEntry& candidate : kCommands) {
+    if (std::strcmp(name, candidate.name) == 0) return &candidate;
+  }
+  return nullptr;
+}
+
+// Buffers kept between messages up to this size; beyond it they are given
+// back, so one huge message does not pin its memory for the whole session.
+constexpr size_t kKeptBufferBytes = 64 * 1024;
+
 }  // namespace
 
 void ReportCorruptMessage(const char* reason, const char* const* strings, int count) {
@@ -84,16 +97,63 @@ void ReportCorruptMessage(const char* reason, const char* const* strings, int co
   for (int i = 0; i < count; ++i) DiagPrintf("  [%d] %s\n", i, strings[i]);
 }
 
+void CommandHandler::FailHereForTest(FailurePoint point) {
+  if (failure_point_ == point) {
+    failure_point_ = FailurePoint::kNone;
+    throw std::bad_alloc();
+  }
+}
+
+void CommandHandler::GiveBackLargeBuffers() {
+  if (strings_.capacity() * sizeof(const char*) > kKeptBufferBytes) std::vector<const char*>().swap(strings_);
+  if (echo_.capacity() > kKeptBufferBytes) std::string().swap(echo_);
+}
+
 void CommandHandler::HandleMessage(const char* data, size_t size) {
-  strings_.clear();
-  size_t offset = 0;
-  while (offset < size) {
-    const char* s = data + offset;
-    strings_.push_back(s);
-    // The caller guarantees a final NUL, so this never runs past the data.
-    offset += std::strlen(s) + 1;
+  // The reader thread must outlive any message: running out of memory here
+  // skips this one message and leaves the settings as they were.
+  try {
+    strings_.clear();
+    size_t offset = 0;
+    while (offset < size) {
+      const char* s = data + offset;
+      FailHereForTest(FailurePoint::kStringTable);
+      strings_.push_back(s);
+      // The caller guarantees a final NUL, so this never runs past the data.
+      offset += std::strlen(s) + 1;
+    }
+  } catch (const std::exception&) {
+    DiagPrintf("Crash handler could not split a message of %llu bytes for want of memory; message skipped\n",
+               static_cast<unsigned long long>(size));
+    GiveBackLargeBuffers();
+    return;
   }
   DispatchCommand(strings_.data(), static_cast<int>(strings_.size()));
+  GiveBackLargeBuffers();
+}
+
+void CommandHandler::Echo(const char* const* strings, int count) {
+  // The whole echo line goes out in one write: the engine's log traffic makes
+  // this the handler's busiest path. Without memory for it, the line goes out
+  // in pieces instead.
+  try {
+    FailHereForTest(FailurePoint::kEcho);
+    echo_.assign("Message payload [");
+    echo_ += std::to_string(count);
+    echo_ += "]: ";
+    for (int i = 0; i < count; ++i) {
+      echo_ += '\'';
+      echo_ += strings[i];
+      echo_ += "' ";
+    }
+    echo_ += '\n';
+  } catch (const std::exception&) {
+    DiagPrintf("Message payload [%d]: ", count);
+    for (int i = 0; i < count; ++i) DiagPrintf("'%s' ", strings[i]);
+    DiagPrintf("\n");
+    return;
+  }
+  DiagPrintf("%s", echo_.c_str());
 }
 
 void CommandHandler::DispatchCommand(const char* const* strings, int count) {
@@ -103,27 +163,9 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
     return;
   }
   RecursiveMutexLock lock(mutex_);
+  Echo(strings, count);
 
-  // The whole echo line goes out in one write: the engine's log traffic makes
-  // this the handler's busiest path.
-  echo_.assign("Message payload [");
-  echo_ += std::to_string(count);
-  echo_ += "]: ";
-  for (int i = 0; i < count; ++i) {
-    echo_ += '\'';
-    echo_ += strings[i];
-    echo_ += "' ";
-  }
-  echo_ += '\n';
-  DiagPrintf("%s", echo_.c_str());
-
-  const CommandEntry* entry = nullptr;
-  for (const CommandEntry& candidate : kCommands) {
-    if (std::strcmp(strings[0], candidate.name) == 0) {
-      entry = &candidate;
-      break;
-    }
-  }
+  const CommandEntry* entry = FindCommand(strings[0]);
   if (entry == nullptr) {
     ReportCorruptMessage("Unknown message", strings, count);
     return;
@@ -132,9 +174,21 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
     ReportCorruptMessage(entry->count_error, strings, count);
     return;
   }
+  try {
+    Apply(static_cast<int>(entry->command), strings, count);
+  } catch (const std::exception&) {
+    // Every change below is made in one step after its copies exist, so a
+    // failed allocation leaves the settings as they were.
+    DiagPrintf("Crash handler could not apply %s for want of memory; message skipped\n", entry->name);
+  }
+}
 
+void CommandHandler::Apply(int command, const char* const* strings, int count) {
+  FailHereForTest(FailurePoint::kApply);
+  // Each change is one step after its copies exist (a move, or an insertion
+  // that adds nothing when it fails), so a failed allocation changes nothing.
   SessionSettings& s = settings_;
-  switch (entry->command) {
+  switch (static_cast<Command>(command)) {
     case Command::kAddFile:
       s.attached_files.push_back(AttachedFile{WindowsSeparators(strings[1]), strings[2]});
       break;
@@ -149,28 +203,28 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
       ApplySwitch(&s.is_editor, "Parameter for 'isEditor' should be 'true' or 'false'", strings, count);
       break;
     case Command::kSetMetaData:
-      s.metadata[strings[1]] = strings[2];
+      s.metadata.insert_or_assign(std::string(strings[1]), std::string(strings[2]));
       break;
     case Command::kSetUserMetaData:
       // Cut at whole characters so the report never carries broken UTF-8.
-      s.user_metadata[std::string(CutUtf8(strings[1], kMaxUserMetadataKeyBytes))] =
-          std::string(CutUtf8(strings[2], kMaxUserMetadataValueBytes));
+      s.user_metadata.insert_or_assign(std::string(CutUtf8(strings[1], kMaxUserMetadataKeyBytes)),
+                                       std::string(CutUtf8(strings[2], kMaxUserMetadataValueBytes)));
       break;
     case Command::kSetAppName:
-      s.app_name = strings[1];
+      s.app_name = std::string(strings[1]);
       break;
     case Command::kSetVendor:
-      s.vendor = strings[1];
+      s.vendor = std::string(strings[1]);
       break;
     case Command::kSetInfo:
-      s.info = strings[1];
+      s.info = std::string(strings[1]);
       break;
     case Command::kSetShowDialog:
       ApplySwitch(&s.show_dialog, "Parameter for 'SetShowDialog' should be 'true' or 'false'", strings,
                   count);
       break;
     case Command::kSetBugReporterAppPath:
-      s.bug_reporter_command = strings[1];
+      s.bug_reporter_command = std::string(strings[1]);
       break;
     case Command::kSetCrashReportPath:
       s.crash_report_path = WindowsSeparators(strings[1]);

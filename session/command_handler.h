@@ -18,17 +18,32 @@ class CommandHandler {
   CommandHandler& operator=(const CommandHandler&) = delete;
 
   // `data` holds `size` bytes (size >= 1) ending with a NUL byte: the
-  // NUL-separated strings of one message, the command name first.
+  // NUL-separated strings of one message, the command name first. Never
+  // throws: a message that cannot be handled for want of memory is skipped
+  // with a line saying so, and the settings stay as they were.
   void HandleMessage(const char* data, size_t size);
 
   // Applies one command; strings[0] is its name.
   void DispatchCommand(const char* const* strings, int count);
 
+  // Where tests make one allocation fail, as an exhausted heap would.
+  enum class FailurePoint { kNone, kStringTable, kEcho, kApply };
+  void set_failure_point(FailurePoint point) { failure_point_ = point; }
+
+  // The handler's lock, held while one command is printed and applied.
+  RecursiveMutex& mutex() { return mutex_; }
+
  private:
+  void Echo(const char* const* strings, int count);
+  void Apply(int command, const char* const* strings, int count);
+  void FailHereForTest(FailurePoint point);
+  void GiveBackLargeBuffers();
+
   SessionSettings& settings_;
   RecursiveMutex mutex_;
   std::string echo_;                  // reused for every echo line
   std::vector<const char*> strings_;  // reused for every message
+  FailurePoint failure_point_ = FailurePoint::kNone;
 };
 
 // Prints the reason and every string of the message with its index.

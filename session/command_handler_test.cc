@@ -233,5 +233,46 @@ TEST_F(CommandHandlerTest, ABadLogFieldIsReportedAndTheRecordKeptAllTheSame) {
   EXPECT_EQ(records[0], (LogRecord{"msg", 0, 0, 0}));
 }
 
+// The reader thread must outlive any message: a failed allocation at any
+// step skips that message with a line and leaves the settings as they were.
+TEST_F(CommandHandlerTest, AnAllocationFailureAtAnyStepSkipsOnlyThatMessage) {
+  using Point = CommandHandler::FailurePoint;
+  Command({"SetInfo", "before"});
+  Command({"SetMetaData", "k", "v1"});
+  output_.Take();
+
+  handler_.set_failure_point(Point::kStringTable);
+  Command({"SetInfo", "lost"});
+  EXPECT_NE(output_.Take().find("for want of memory; message skipped"), std::string::npos);
+  EXPECT_EQ(settings_.info, "before");
+
+  handler_.set_failure_point(Point::kApply);
+  Command({"SetMetaData", "k", "v2"});
+  EXPECT_EQ(output_.Take(),
+            "Message payload [3]: 'SetMetaData' 'k' 'v2' \n"
+            "Crash handler could not apply SetMetaData for want of memory; message skipped\n");
+  EXPECT_EQ(settings_.metadata.at("k"), "v1");
+
+  // Without memory for the echo line it goes out in pieces, and the command
+  // is still applied.
+  handler_.set_failure_point(Point::kEcho);
+  Command({"SetInfo", "after"});
+  EXPECT_EQ(output_.Take(), "Message payload [2]: 'SetInfo' 'after' \n");
+  EXPECT_EQ(settings_.info, "after");
+
+  Command({"SetVendor", "still working"});
+  EXPECT_EQ(settings_.vendor, "still working");
+}
+
+TEST_F(CommandHandlerTest, ALargeMessageOfNulBytesIsEchoedAndReportedWithoutEndingTheHandler) {
+  Send(std::string(200000, '\0'));
+  const std::string out = output_.Take();
+  EXPECT_EQ(out.rfind("Message payload [200000]: '' '' ", 0), 0u);
+  EXPECT_NE(out.find("Unknown message"), std::string::npos);
+  EXPECT_NE(out.find("  [199999] \n"), std::string::npos);
+  Command({"SetInfo", "next"});
+  EXPECT_EQ(settings_.info, "next");
+}
+
 }  // namespace
 }  // namespace nelko

@@ -1,19 +1,29 @@
 #include "session/message_channel_win.h"
 
+#include <exception>
+
 #include "base/diag_output.h"
 #include "session/message_reader.h"
 
 namespace nelko {
 namespace {
 
+// Reads the pipe with the channel's critical section released, and only
+// then: the reader holds the section at every other moment, so a reader that
+// StopChannel must kill is always found blocked in ReadFile, never holding
+// the heap's, the C runtime's or the loader's lock.
 class PipeSource : public ByteSource {
  public:
-  explicit PipeSource(HANDLE pipe) : pipe_(pipe) {}
+  PipeSource(HANDLE pipe, ScopedCriticalSection& section) : pipe_(pipe), section_(section) {}
   bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
     const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
     DWORD read = 0;
-    if (!ReadFile(pipe_, buffer, want, &read, nullptr)) {
-      *error = GetLastError();
+    LeaveCriticalSection(section_.get());
+    const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
+    const DWORD last_error = GetLastError();
+    EnterCriticalSection(section_.get());
+    if (!ok) {
+      *error = last_error;
       return false;
     }
     *got = read;
@@ -22,6 +32,7 @@ class PipeSource : public ByteSource {
 
  private:
   HANDLE pipe_;
+  ScopedCriticalSection& section_;
 };
 
 // The ends of a pipe that mean "the engine is gone or we were stopped",
@@ -42,14 +53,25 @@ using CancelFn = BOOL(WINAPI*)(HANDLE);
 bool ThreadRunning(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; }
 
 DWORD KillReader(MessageChannel& channel) {
-  // Only between two messages: the reader holds the section while applying one.
-  {
-    CriticalSectionLock lock(channel.critical_section);
-    TerminateThread(channel.thread.get(), 0);
+  // The reader releases the section only inside its blocking read, so
+  // holding it here means the reader is in ReadFile and holds no lock that
+  // this process will need again. A reader that keeps the section (stuck
+  // writing its output, say) is left alone rather than killed mid-way.
+  for (DWORD waited = 0;; waited += kKillPollMs) {
+    if (TryEnterCriticalSection(channel.critical_section.get())) break;
+    if (waited >= kKillSectionWaitMs) {
+      DiagPrintf("Crash handler's message reader did not reach a safe point to be stopped; left running\n");
+      return 0;
+    }
+    Sleep(kKillPollMs);
   }
+  TerminateThread(channel.thread.get(), 0);
+  LeaveCriticalSection(channel.critical_section.get());
   WaitForSingleObject(channel.thread.get(), kCancelRetryWaitMs);
   return 0;
 }
+
+DWORD ReadMessages(MessageChannel& channel);
 
 }  // namespace
 
@@ -59,14 +81,27 @@ MessageChannel::~MessageChannel() {
 
 DWORD WINAPI ReaderThread(void* parameter) {
   MessageChannel& channel = *static_cast<MessageChannel*>(parameter);
-  PipeSource source(channel.input.get());
+  CriticalSectionLock lock(channel.critical_section);
+  try {
+    return ReadMessages(channel);
+  } catch (const std::exception&) {
+    // Nothing below is expected to throw; should it, the reader ends with a
+    // message and the session with its reader-failed result, not the process.
+    DiagPrintf("Crash handler's message reader ran out of memory\n");
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+namespace {
+
+DWORD ReadMessages(MessageChannel& channel) {
+  PipeSource source(channel.input.get(), channel.critical_section);
   MessageReader reader(source);
   while (!channel.stop_requested.load()) {
     switch (reader.Next()) {
-      case MessageReader::Status::kMessage: {
-        CriticalSectionLock lock(channel.critical_section);
+      case MessageReader::Status::kMessage:
         channel.handler->HandleMessage(reader.data(), reader.size());
-      } break;
+        break;
       case MessageReader::Status::kEnd:
         return 0;
       case MessageReader::Status::kReadFailed:
@@ -83,6 +118,8 @@ DWORD WINAPI ReaderThread(void* parameter) {
   }
   return 0;
 }
+
+}  // namespace
 
 bool StartChannel(MessageChannel& channel) {
   channel.thread.reset(CreateThread(nullptr, 0, &ReaderThread, &channel, 0, nullptr));

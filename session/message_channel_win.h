@@ -20,8 +20,8 @@ struct MessageChannel {
   ScopedHandle input;   // the pipe's read end; no handle once closed
   ScopedHandle thread;  // the reader; no handle once stopped
   CommandHandler* handler = nullptr;
-  // Held by the reader around each whole message, so that the reader is
-  // never killed half-way through applying one.
+  // Held by the reader at all times except inside its blocking read, so that
+  // a reader that must be killed is never killed holding a lock.
   ScopedCriticalSection critical_section;
   std::atomic<bool> stop_requested{false};
 };
@@ -47,6 +47,9 @@ struct StopChannelHooks {
 constexpr int kMaxCancelAttempts = 5;
 constexpr DWORD kCancelRetryWaitMs = 1000;
 constexpr DWORD kCancelledReaderWaitMs = 10000;
+// How long a kill waits for the reader to reach its read, polling.
+constexpr DWORD kKillSectionWaitMs = 10000;
+constexpr DWORD kKillPollMs = 10;
 
 // Ends the reader thread and closes its handle. Returns the thread's exit
 // code, or 0 when it had to be killed (or was not running).

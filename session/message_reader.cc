@@ -46,6 +46,10 @@ bool MessageReader::Reserve(size_t bytes) {
 }
 
 MessageReader::Status MessageReader::Next() {
+  // A large message's buffer is given back before the next one, so one burst
+  // does not pin its memory for the rest of the session (and into crash
+  // capture, where a 32-bit handler needs its address space).
+  if (payload_.capacity() > kKeptPayloadBytes) std::vector<char>().swap(payload_);
   payload_.clear();
   Status status = Fill(4);
   if (status != Status::kMessage) return status;
@@ -76,7 +80,10 @@ MessageReader::Status MessageReader::Next() {
     begin_ += take;
     remaining -= take;
   }
-  if (payload_.empty() || payload_.back() != '\0') payload_.push_back('\0');
+  if (payload_.empty() || payload_.back() != '\0') {
+    if (!Reserve(payload_.size() + 1)) return Status::kOutOfMemory;
+    payload_.push_back('\0');
+  }
   return Status::kMessage;
 }
 

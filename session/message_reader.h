@@ -17,6 +17,8 @@
 namespace nelko {
 
 constexpr uint32_t kMaxMessageLength = kMaxPayloadBytes;
+// The payload buffer is kept for the next message up to this size.
+constexpr size_t kKeptPayloadBytes = 64 * 1024;
 
 // Where the bytes come from (the standard-input pipe, or a test's buffer).
 class ByteSource {
@@ -49,6 +51,7 @@ class MessageReader {
   size_t size() const { return payload_.size(); }
   uint32_t error() const { return error_; }
   uint32_t length() const { return length_; }  // the last length word read
+  size_t payload_capacity() const { return payload_.capacity(); }
 
   // Lets tests play an allocation failure: a payload buffer that would
   // grow beyond `bytes` fails as an exhausted heap does.

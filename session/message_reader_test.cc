@@ -149,5 +149,16 @@ TEST(MessageReader, TheBufferIsReusedForSmallerMessages) {
   EXPECT_EQ(std::string(reader.data(), reader.size()), std::string("ab\0", 3));
 }
 
+TEST(MessageReader, ALargeMessagesBufferIsGivenBackBeforeTheNextMessage) {
+  const std::string big(1 << 20, 'x');
+  ScriptedSource source(Frame(big) + Frame("small"), 1 << 16);
+  MessageReader reader(source);
+  ASSERT_EQ(reader.Next(), Status::kMessage);
+  EXPECT_GE(reader.payload_capacity(), big.size());
+  ASSERT_EQ(reader.Next(), Status::kMessage);
+  EXPECT_EQ(std::string(reader.data()), "small");
+  EXPECT_LE(reader.payload_capacity(), kKeptPayloadBytes);
+}
+
 }  // namespace
 }  // namespace nelko
