@@ -32,31 +32,88 @@ ScopedHandle CreateSessionEvent(const wchar_t* format, uint32_t process_id) {
   return ScopedHandle(CreateEventW(nullptr, FALSE, FALSE, name));
 }
 
-}  // namespace
-
-int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline) {
-  const bool terminate = RemoveFlag(L"--terminate", count, vector);
-  const bool wait_for_user = RemoveFlag(L"--wait-for-user", count, vector);
-  if (count != 3) return Usage(count > 0 ? vector[0] : nullptr);
+struct SessionArguments {
+  bool terminate = false;
+  bool wait_for_user = false;
   uint32_t process_id = 0;
   uint32_t address = 0;
-  if (!ParseDecimalU32(vector[1], &process_id) || !ParseDecimalU32(vector[2], &address))
-    return Usage(vector[0]);
-  const int pid = static_cast<int>(process_id);
+};
 
-  // Declared in the reverse of the order of closing at the end.
-  ScopedHandle process(OpenProcess(kWaitAccess, FALSE, process_id));
-  if (!process) {
+// Flags first (they may stand anywhere), then exactly the program, the
+// process id and the address, both decimal.
+bool ParseArguments(int& count, wchar_t** vector, SessionArguments* out) {
+  out->terminate = RemoveFlag(L"--terminate", count, vector);
+  out->wait_for_user = RemoveFlag(L"--wait-for-user", count, vector);
+  return count == 3 && ParseDecimalU32(vector[1], &out->process_id) && ParseDecimalU32(vector[2], &out->address);
+}
+
+// What one session holds, declared in the reverse of the order of closing.
+struct SessionObjects {
+  ScopedHandle process;
+  ScopedHandle crash_event;
+  ScopedHandle response_event;
+  ScopedHandle termination_event;
+};
+
+int32_t OpenSessionObjects(uint32_t process_id, SessionObjects* objects) {
+  const int pid = static_cast<int>(process_id);
+  objects->process.reset(OpenProcess(kWaitAccess, FALSE, process_id));
+  if (!objects->process) {
     DiagPrintf("Couldn't attach to process PID %d\n", pid);
     return kSessionCannotOpenProcess;
   }
-  ScopedHandle crash_event = CreateSessionEvent(kCrashEventNameFormat, process_id);
-  ScopedHandle response_event = CreateSessionEvent(kResponseEventNameFormat, process_id);
-  ScopedHandle termination_event = CreateSessionEvent(kTerminationEventNameFormat, process_id);
-  if (!crash_event || !response_event || !termination_event) {
+  objects->crash_event = CreateSessionEvent(kCrashEventNameFormat, process_id);
+  objects->response_event = CreateSessionEvent(kResponseEventNameFormat, process_id);
+  objects->termination_event = CreateSessionEvent(kTerminationEventNameFormat, process_id);
+  if (!objects->crash_event || !objects->response_event || !objects->termination_event) {
     DiagPrintf("Couldn't create shared event for PID %d\n", pid);
     return kSessionCannotCreateEvent;
   }
+  return 0;
+}
+
+DWORD DefaultWait(DWORD count, const HANDLE* handles) {
+  return WaitForMultipleObjectsEx(count, handles, FALSE, INFINITE, FALSE);
+}
+
+BOOL DefaultExitCode(HANDLE process, DWORD* code) { return GetExitCodeProcess(process, code); }
+
+// What ends the wait loop: the session's result, printed as the Part of the
+// loop that ended it says.
+int32_t EngineEnded(HANDLE process, int pid, const SessionHooks& hooks) {
+  DWORD exit_code = 0;
+  if (!hooks.exit_code(process, &exit_code)) {
+    DiagPrintf("Process PID %d was terminated but exit code is not available.\n", pid);
+    return kSessionNoExitCode;
+  }
+  DiagPrintf("Process PID %d exited with code %d\n", pid, static_cast<int>(exit_code));
+  return 0;
+}
+
+int32_t ReaderEnded(MessageChannel& channel) {
+  const DWORD reader_exit = StopChannel(channel);
+  if (reader_exit == 0) return 0;
+  DiagPrintf("Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
+             static_cast<int>(reader_exit));
+  return kSessionReaderFailed;
+}
+
+}  // namespace
+
+int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline, const SessionHooks* test_hooks) {
+  SessionHooks hooks;
+  hooks.wait = &DefaultWait;
+  hooks.exit_code = &DefaultExitCode;
+  if (test_hooks != nullptr && test_hooks->wait != nullptr) hooks.wait = test_hooks->wait;
+  if (test_hooks != nullptr && test_hooks->exit_code != nullptr) hooks.exit_code = test_hooks->exit_code;
+
+  SessionArguments arguments;
+  if (!ParseArguments(count, vector, &arguments)) return Usage(count > 0 ? vector[0] : nullptr);
+  const uint32_t process_id = arguments.process_id;
+  const int pid = static_cast<int>(process_id);
+
+  SessionObjects objects;
+  if (const int32_t failed = OpenSessionObjects(process_id, &objects)) return failed;
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (!IsValidHandle(input)) {
     DiagPrintf("Invalid pipe specified for STDIN.\n");
@@ -76,66 +133,58 @@ int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline) {
     return kSessionReaderFailed;
   }
 
-  for (;;) {
-    const HANDLE waits[4] = {process.get(), crash_event.get(), channel.thread.get(), termination_event.get()};
-    const DWORD which = WaitForMultipleObjectsEx(4, waits, FALSE, INFINITE, FALSE);
+  // Every way out of the loop sets the result; the channel is stopped once,
+  // below (ReaderEnded stops it itself to read the reader's exit code).
+  int32_t result = 0;
+  bool channel_stopped = false;
+  for (bool watching = true; watching;) {
+    const HANDLE waits[4] = {objects.process.get(), objects.crash_event.get(), channel.thread.get(),
+                             objects.termination_event.get()};
+    const DWORD which = hooks.wait(4, waits);
+    watching = false;
     switch (which) {
-      case WAIT_OBJECT_0: {
-        DWORD exit_code = 0;
-        int32_t result = 0;
-        if (GetExitCodeProcess(process.get(), &exit_code)) {
-          DiagPrintf("Process PID %d exited with code %d\n", pid, static_cast<int>(exit_code));
-        } else {
-          DiagPrintf("Process PID %d was terminated but exit code is not available.\n", pid);
-          result = kSessionNoExitCode;
-        }
-        StopChannel(channel);
-        return result;
-      }
+      case WAIT_OBJECT_0:
+        result = EngineEnded(objects.process.get(), pid, hooks);
+        break;
       case WAIT_OBJECT_0 + 1: {
         ScopedHandle full(OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id));
         if (!full) {
           DiagPrintf("Couldn't attach to process PID %d\n", pid);
-          StopChannel(channel);
-          return kSessionCannotOpenProcess;
+          result = kSessionCannotOpenProcess;
+          break;
         }
-        const int32_t result = pipeline(process_id, full.get(), address, *settings, terminate, wait_for_user,
-                                        response_event.get());
-        if (result == kSessionKeepWatching) continue;  // commands keep arriving meanwhile
+        result = pipeline(process_id, full.get(), arguments.address, *settings, arguments.terminate,
+                          arguments.wait_for_user, objects.response_event.get());
+        if (result == kSessionKeepWatching) {
+          watching = true;  // commands keep arriving meanwhile
+          break;
+        }
         const DWORD reader_exit = StopChannel(channel);
+        channel_stopped = true;
         if (reader_exit != 0)
           DiagPrintf("Warning: IPC thread exited with code %d.\n", static_cast<int>(reader_exit));
-        return result;
+        break;
       }
-      case WAIT_OBJECT_0 + 2: {
-        const DWORD reader_exit = StopChannel(channel);
-        if (reader_exit != 0) {
-          DiagPrintf(
-              "Inter-process communication between Nelko and the crash handler prematurely exited with code "
-              "%d\n",
-              static_cast<int>(reader_exit));
-          return kSessionReaderFailed;
-        }
-        return 0;
-      }
+      case WAIT_OBJECT_0 + 2:
+        result = ReaderEnded(channel);
+        channel_stopped = true;
+        break;
       case WAIT_OBJECT_0 + 3:
-        StopChannel(channel);
-        return 0;
-      case WAIT_FAILED: {
-        const DWORD error = GetLastError();
-        DiagPrintf("Waiting on crash event failed with code %d\n", static_cast<int>(error));
-        StopChannel(channel);
-        return kSessionWaitFailed;
-      }
-      default: {
-        const DWORD error = GetLastError();
+        result = 0;
+        break;
+      case WAIT_FAILED:
+        DiagPrintf("Waiting on crash event failed with code %d\n", static_cast<int>(GetLastError()));
+        result = kSessionWaitFailed;
+        break;
+      default:
         DiagPrintf("Warning: Wait on crash event threw unexpected error: %d. GetLastError is %d.\n",
-                   static_cast<int>(which), static_cast<int>(error));
-        StopChannel(channel);
-        return kSessionWaitFailed;
-      }
+                   static_cast<int>(which), static_cast<int>(GetLastError()));
+        result = kSessionWaitFailed;
+        break;
     }
   }
+  if (!channel_stopped) StopChannel(channel);
+  return result;
 }
 
 }  // namespace nelko

@@ -26,6 +26,14 @@ using CrashPipeline = int32_t (*)(uint32_t process_id, HANDLE process, uintptr_t
 // `--attach` were removed; the session removes `--terminate` and
 // `--wait-for-user` itself. Returns the session result: 0 after a normal
 // end, a session error (client/protocol.h) or the pipeline's result.
-int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline);
+// Seams for tests: the wait and the exit-code query, to play failures the
+// system does not produce on demand. Null members keep the real calls.
+struct SessionHooks {
+  DWORD (*wait)(DWORD count, const HANDLE* handles) = nullptr;
+  BOOL (*exit_code)(HANDLE process, DWORD* code) = nullptr;
+};
+
+int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline,
+                         const SessionHooks* test_hooks = nullptr);
 
 }  // namespace nelko
