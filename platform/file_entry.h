@@ -29,6 +29,8 @@ enum class FileMode : int32_t {
   kWrite = 1,      // exclusive, created or truncated
   kReadWrite = 2,  // shared read for others, created when missing
   kAppend = 3,     // exclusive, created when missing, positioned at the end
+  kCreateNew = 4,  // exclusive, created; kAlreadyExists when the file exists
+  kReadExclusive = 5,  // read with no sharing (nobody writes or deletes it meanwhile), must exist
 };
 
 // Creation hints of FileEntry::flags.
@@ -36,6 +38,8 @@ namespace file_flags {
 constexpr uint16_t kTemporary = 0x1;
 constexpr uint16_t kNotContentIndexed = 0x2;
 constexpr uint16_t kHidden = 0x4;
+// Writes reach the disk before they return.
+constexpr uint16_t kWriteThrough = 0x8;
 }  // namespace file_flags
 
 // Room for the path including its terminating NUL; longer paths are cut.

@@ -45,6 +45,13 @@ class FileSystem {
   virtual bool Replace(FileEntry& source, FileEntry& target) = 0;
   // Removes the file of a closed entry.
   virtual bool Delete(FileEntry& entry) = 0;
+  // The size of an open entry's file.
+  virtual bool Size(FileEntry& entry, uint64_t* size) = 0;
+  // Creates a folder with every missing parent; true when it exists after.
+  virtual bool CreateFolders(std::string_view folder) = 0;
+  // Names of the files (not folders) in `folder` whose names end with
+  // `suffix`, in the order the system lists them; none when it is missing.
+  virtual std::vector<std::string> ListFiles(std::string_view folder, std::string_view suffix) = 0;
 };
 
 // The file system over the operating system's own file calls.

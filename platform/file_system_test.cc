@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace nelko {
 namespace {
@@ -23,6 +24,9 @@ class PrefixFileSystem : public FileSystem {
   std::string ExecutablePath() override { return "C:/A/B/app.exe"; }
   bool Replace(FileEntry&, FileEntry&) override { return false; }
   bool Delete(FileEntry&) override { return false; }
+  bool Size(FileEntry&, uint64_t*) override { return false; }
+  bool CreateFolders(std::string_view) override { return false; }
+  std::vector<std::string> ListFiles(std::string_view, std::string_view) override { return {}; }
   int detached = 0;
 
  private:

@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/file_path.h"
 #include "platform/file_system.h"
@@ -63,7 +66,14 @@ class PosixFileSystem : public FileSystem {
       case FileMode::kAppend:
         flags = O_WRONLY | O_CREAT;
         break;
+      case FileMode::kCreateNew:
+        flags = O_WRONLY | O_CREAT | O_EXCL;
+        break;
+      case FileMode::kReadExclusive:
+        flags = O_RDONLY;
+        break;
     }
+    if (entry.flags & file_flags::kWriteThrough) flags |= O_DSYNC;
     const int fd = entry.path[0] == '\0' ? -1 : open(entry.path, flags | O_CLOEXEC, 0644);
     if (fd < 0) {
       Record(entry, entry.path[0] == '\0' ? ENOENT : errno);
@@ -148,6 +158,44 @@ class PosixFileSystem : public FileSystem {
     const bool ok = unlink(entry.path) == 0;
     Record(entry, ok ? 0 : errno);
     return ok;
+  }
+
+  bool Size(FileEntry& entry, uint64_t* size) override {
+    struct stat status;
+    if (!entry.IsOpen() || fstat(Descriptor(entry), &status) != 0) {
+      Record(entry, entry.IsOpen() ? errno : EBADF);
+      return false;
+    }
+    *size = static_cast<uint64_t>(status.st_size);
+    return true;
+  }
+
+  bool CreateFolders(std::string_view folder) override {
+    std::string path(folder);
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    for (size_t at = 1; at <= path.size(); ++at) {
+      if (at < path.size() && path[at] != '/') continue;
+      const std::string part = path.substr(0, at);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  }
+
+  std::vector<std::string> ListFiles(std::string_view folder, std::string_view suffix) override {
+    std::vector<std::string> names;
+    const std::string path(folder);
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* item = readdir(dir)) {
+      const std::string name = item->d_name;
+      struct stat status;
+      if (stat((path + "/" + name).c_str(), &status) != 0 || S_ISDIR(status.st_mode)) continue;
+      if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        names.push_back(name);
+    }
+    closedir(dir);
+    return names;
   }
 
  private:

@@ -4,7 +4,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "base/diag_output.h"
+#include "base/scoped_handle_win.h"
 #include "base/text_win.h"
 #include "platform/file_path.h"
 
@@ -27,6 +30,10 @@ ModeParameters ParametersFor(FileMode mode) {
       return {FILE_GENERIC_READ | FILE_GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS};
     case FileMode::kAppend:
       return {FILE_GENERIC_WRITE, 0, OPEN_ALWAYS};
+    case FileMode::kCreateNew:
+      return {FILE_GENERIC_WRITE, 0, CREATE_NEW};
+    case FileMode::kReadExclusive:
+      return {FILE_GENERIC_READ, 0, OPEN_EXISTING};
   }
   return {0, 0, 0};
 }
@@ -36,6 +43,7 @@ DWORD AttributesFor(uint16_t flags) {
   if (flags & file_flags::kTemporary) attributes |= FILE_ATTRIBUTE_TEMPORARY;
   if (flags & file_flags::kNotContentIndexed) attributes |= FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (flags & file_flags::kHidden) attributes |= FILE_ATTRIBUTE_HIDDEN;
+  if (flags & file_flags::kWriteThrough) attributes |= FILE_FLAG_WRITE_THROUGH;
   return attributes;
 }
 
@@ -43,6 +51,16 @@ bool SeekTo(HANDLE handle, uint64_t offset) {
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(offset);
   return SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Gives `to` the owner-independent access rights (the DACL) of `from`.
+void CarrySecurity(const std::wstring& from, const std::wstring& to) {
+  DWORD needed = 0;
+  GetFileSecurityW(from.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  if (needed == 0) return;
+  std::vector<unsigned char> descriptor(needed);
+  if (GetFileSecurityW(from.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+    SetFileSecurityW(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data());
 }
 
 // One ReadFile/WriteFile moves at most this many bytes.
@@ -119,7 +137,11 @@ bool LocalFileSystem::Open(FileEntry& entry, FileMode mode) {
   HANDLE handle = CreateFileW(path.c_str(), parameters.access, parameters.sharing, nullptr,
                               parameters.creation, AttributesFor(entry.flags), nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    Record(entry, GetLastError());
+    DWORD error = GetLastError();
+    // CREATE_NEW says ERROR_FILE_EXISTS, which the uniform codes do not
+    // know; callers of a create-new open need to tell "taken" apart.
+    if (error == ERROR_FILE_EXISTS) error = ERROR_ALREADY_EXISTS;
+    Record(entry, error);
     entry.handle = kInvalidFileHandle;
     return false;
   }
@@ -206,7 +228,13 @@ bool LocalFileSystem::Replace(FileEntry& source, FileEntry& target) {
     source.error = target.error;
     return false;
   }
+  // The move is one step (a reader sees the old or the new file, never half
+  // of one); the replaced file's attributes and access rights are carried
+  // over to the new one first, so the user's hidden flag or permissions
+  // survive the rewrite.
+  if (attributes != INVALID_FILE_ATTRIBUTES) CarrySecurity(to, from);
   const BOOL ok = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (ok && attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(to.c_str(), attributes);
   Record(target, ok ? ERROR_SUCCESS : GetLastError());
   source.error = target.error;
   return ok != FALSE;
@@ -217,6 +245,43 @@ bool LocalFileSystem::Delete(FileEntry& entry) {
   const BOOL ok = DeleteFileW(path.c_str());
   Record(entry, ok ? ERROR_SUCCESS : GetLastError());
   return ok != FALSE;
+}
+
+bool LocalFileSystem::Size(FileEntry& entry, uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!entry.IsOpen() || !GetFileSizeEx(entry.handle, &value) || value.QuadPart < 0) {
+    Record(entry, entry.IsOpen() ? GetLastError() : ERROR_INVALID_HANDLE);
+    return false;
+  }
+  Record(entry, ERROR_SUCCESS);
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool LocalFileSystem::CreateFolders(std::string_view folder) {
+  const std::wstring path = SystemPath(folder);
+  const int result = SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+  Record(static_cast<uint32_t>(result));
+  if (result == ERROR_SUCCESS) return true;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::string> LocalFileSystem::ListFiles(std::string_view folder, std::string_view suffix) {
+  std::vector<std::string> names;
+  std::wstring pattern = SystemPath(folder);
+  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  ScopedFindHandle search(FindFirstFileW(pattern.c_str(), &found));
+  if (!search) return names;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    std::string name = WideToUtf8(found.cFileName);
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names.push_back(std::move(name));
+  } while (FindNextFileW(search.get(), &found));
+  return names;
 }
 
 std::string LocalFileSystem::ExecutablePath() {

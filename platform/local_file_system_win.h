@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 
@@ -26,6 +27,9 @@ class LocalFileSystem : public FileSystem {
   std::string ExecutablePath() override;
   bool Replace(FileEntry& source, FileEntry& target) override;
   bool Delete(FileEntry& entry) override;
+  bool Size(FileEntry& entry, uint64_t* size) override;
+  bool CreateFolders(std::string_view folder) override;
+  std::vector<std::string> ListFiles(std::string_view folder, std::string_view suffix) override;
 
   // The raw system error of the calling thread's last operation (0 on success).
   uint32_t LastSystemError() const;

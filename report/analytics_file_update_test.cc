@@ -10,6 +10,7 @@
 
 #include "platform/file_system.h"
 #include "report/analytics_file.h"
+#include "tests/support/faulty_file_system.h"
 
 namespace nelko {
 namespace {
@@ -35,61 +36,7 @@ std::vector<std::string> FileNames(const fs::path& folder) {
   return names;
 }
 
-// Delegates to the local file system and fails the chosen operation; it
-// serves every path under a folder named "faulty".
-class FaultyFileSystem : public FileSystem {
- public:
-  enum class Fault { kNone, kOpenForWrite, kWrite, kClose, kReplace, kRead };
-  explicit FaultyFileSystem(Fault fault)
-      : fault_(fault), real_(FileSystemRegistry::Get().DefaultFileSystem()) {
-    FileSystemRegistry::Get().Register(this);
-  }
-  ~FaultyFileSystem() override { FileSystemRegistry::Get().Unregister(this); }
-
-  bool Open(FileEntry& entry, FileMode mode) override {
-    if (fault_ == Fault::kOpenForWrite && mode != FileMode::kRead) return Fail(entry);
-    const bool ok = real_.Open(entry, mode);
-    Attach(entry);  // keep serving the entry after the real open took it over
-    return ok;
-  }
-  bool ReadAt(FileEntry& entry, uint64_t offset, uint64_t count, void* buffer, uint64_t* done) override {
-    if (fault_ == Fault::kRead && offset > 0) return Fail(entry);
-    return real_.ReadAt(entry, offset, count, buffer, done);
-  }
-  bool WriteAt(FileEntry& entry, uint64_t offset, uint64_t count, const void* buffer,
-               uint64_t* done) override {
-    // Half the text reaches the disk, as when the disk fills up.
-    if (fault_ == Fault::kWrite) {
-      real_.WriteAt(entry, offset, count / 2, buffer, done);
-      return Fail(entry);
-    }
-    return real_.WriteAt(entry, offset, count, buffer, done);
-  }
-  bool Close(FileEntry& entry) override {
-    const bool ok = real_.Close(entry);
-    if (fault_ == Fault::kClose && ok) return Fail(entry);
-    return ok;
-  }
-  bool CanHandle(std::string_view path) const override {
-    return path.find("faulty") != std::string_view::npos;
-  }
-  std::string MakeAbsolute(std::string_view path) const override { return real_.MakeAbsolute(path); }
-  bool IsAbsolute(std::string_view path) const override { return real_.IsAbsolute(path); }
-  std::string ExecutablePath() override { return real_.ExecutablePath(); }
-  bool Replace(FileEntry& source, FileEntry& target) override {
-    if (fault_ == Fault::kReplace) return Fail(target);
-    return real_.Replace(source, target);
-  }
-  bool Delete(FileEntry& entry) override { return real_.Delete(entry); }
-
- private:
-  static bool Fail(FileEntry& entry) {
-    entry.error = FileError::kUnknown;
-    return false;
-  }
-  Fault fault_;
-  FileSystem& real_;
-};
+using test::FaultyFileSystem;
 
 class AnalyticsFileUpdate : public ::testing::Test {
  protected:

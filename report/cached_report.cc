@@ -36,7 +36,9 @@ Md5::Digest DigestOfReportBytes(std::string_view report) {
 }
 
 std::string BuildCacheMetadata(const Md5::Digest& report_digest, std::string_view project_id) {
-  if (project_id.find('\0') != std::string_view::npos) return std::string();
+  // The id field is NUL-terminated text: an id with a NUL byte is recorded
+  // as the text up to it, which is also what the report's JSON carries.
+  project_id = project_id.substr(0, project_id.find('\0'));
   const size_t size = project_id.size() < kCacheMetadataProjectIdField
                           ? kCacheMetadataSize
                           : kCacheMetadataProjectIdOffset + project_id.size() + 1;

@@ -38,8 +38,8 @@ Md5::Digest DigestOfReportBytes(std::string_view report);
 // The metadata record for a report. A project id of up to 36 bytes gives the
 // 65-byte record. A longer one is kept whole in a longer record whose size
 // field says so (the reader accepts those): cutting it would send the report
-// to another project. Empty when the id holds a NUL byte, which the record
-// cannot carry without changing the project either.
+// to another project. An id with a NUL byte is recorded up to it. Empty when
+// the record would exceed kMaxCacheMetadataSize.
 std::string BuildCacheMetadata(const Md5::Digest& report_digest, std::string_view project_id);
 
 // The reader's checks of a metadata file's bytes against the digest of its

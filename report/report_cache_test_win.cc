@@ -217,9 +217,11 @@ TEST_F(ReportCache, LongProjectIdIsKeptWhole) {
   EXPECT_EQ(report.project_id, id);
 }
 
-TEST_F(ReportCache, ProjectIdWithNulIsRefusedBeforeWriting) {
-  EXPECT_EQ(WriteCachedReport(ReportPath(), "data", std::string("ab\0c", 4)), CacheStatus::kFailedToWrite);
-  EXPECT_FALSE(Exists(ReportPath()));
+TEST_F(ReportCache, ProjectIdWithNulIsCachedUnderTheIdUpToIt) {
+  EXPECT_EQ(WriteCachedReport(ReportPath(), "data", std::string("ab\0c", 4)), CacheStatus::kOk);
+  CachedReport report;
+  EXPECT_EQ(ReadCachedReport(ReportPath(), &report), CacheStatus::kOk);
+  EXPECT_EQ(report.project_id, "ab");
 }
 
 TEST_F(ReportCache, UnwritableFolderFailsToWrite) {

@@ -1,6 +1,6 @@
 #pragma once
-// The per-user report cache on disk: where it lives, writing a report pair
-// (.json.gz and .json.meta), reading and verifying it, and listing.
+// Where the per-user report cache lives, and the cache's operations
+// (report/report_cache.h) with UTF-16 paths.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "report/cache_status.h"
 #include "report/cached_report.h"
 #include "report/md5.h"
+#include "report/report_cache.h"
 
 namespace nelko {
 
