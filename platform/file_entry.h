@@ -31,6 +31,7 @@ enum class FileMode : int32_t {
   kAppend = 3,     // exclusive, created when missing, positioned at the end
   kCreateNew = 4,  // exclusive, created; kAlreadyExists when the file exists
   kReadExclusive = 5,  // read with no sharing (nobody writes or deletes it meanwhile), must exist
+  kUpdate = 6,         // read and write, shared read for others, must exist
 };
 
 // Creation hints of FileEntry::flags.

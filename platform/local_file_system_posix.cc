@@ -72,6 +72,9 @@ class PosixFileSystem : public FileSystem {
       case FileMode::kReadExclusive:
         flags = O_RDONLY;
         break;
+      case FileMode::kUpdate:
+        flags = O_RDWR;
+        break;
     }
     if (entry.flags & file_flags::kWriteThrough) flags |= O_DSYNC;
     const int fd = entry.path[0] == '\0' ? -1 : open(entry.path, flags | O_CLOEXEC, 0644);

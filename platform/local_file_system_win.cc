@@ -34,6 +34,8 @@ ModeParameters ParametersFor(FileMode mode) {
       return {FILE_GENERIC_WRITE, 0, CREATE_NEW};
     case FileMode::kReadExclusive:
       return {FILE_GENERIC_READ, 0, OPEN_EXISTING};
+    case FileMode::kUpdate:
+      return {FILE_GENERIC_READ | FILE_GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING};
   }
   return {0, 0, 0};
 }

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/diag_output.h"
 #include "platform/file_path.h"
 #include "platform/file_stream.h"
 #include "platform/file_system.h"
@@ -129,9 +130,19 @@ std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std:
 namespace {
 
 // The whole file, read through the file layer in 64 KiB pieces. False when
-// it cannot be opened or a read fails before the end.
+// it cannot be opened, is larger than kMaxAnalyticsFileBytes, or a read
+// fails before the end.
 bool ReadWholeFile(FileSystem& fs, FileEntry& entry, std::string* text) {
   if (!fs.Open(entry, FileMode::kRead)) return false;
+  uint64_t size = 0;
+  if (fs.Size(entry, &size) && size > kMaxAnalyticsFileBytes) {
+    // An engine's analytics event is small; a huge file is not one, and
+    // loading it could exhaust a 32-bit handler in the middle of a crash.
+    DiagPrintf("Analytics crash file %s is larger than %u bytes; left as it is\n", entry.path,
+               static_cast<unsigned>(kMaxAnalyticsFileBytes));
+    fs.Close(entry);
+    return false;
+  }
   std::vector<char> chunk(kFileStreamBufferSize);
   uint64_t offset = 0;
   for (;;) {
@@ -151,6 +162,28 @@ std::string TemporaryPathBeside(const char* path) {
   return std::string(path) + "." + NewReportId().substr(0, 8) + ".tmp";
 }
 
+bool IsHex(std::string_view text) {
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+// Temporary files of earlier runs that were killed before their replace:
+// "<name>.<8 hex>.tmp" beside the original.
+void RemoveStaleTemporaryFiles(FileSystem& fs, std::string_view original_path) {
+  const size_t slash = original_path.rfind('/');
+  const std::string folder(slash == std::string_view::npos ? std::string_view(".") : original_path.substr(0, slash));
+  const std::string name(slash == std::string_view::npos ? original_path : original_path.substr(slash + 1));
+  for (const std::string& file : fs.ListFiles(folder, ".tmp")) {
+    if (file.size() != name.size() + 13 || file.compare(0, name.size() + 1, name + ".") != 0 ||
+        !IsHex(std::string_view(file).substr(name.size() + 1, 8)))
+      continue;
+    FileEntry stale(folder + "/" + file);
+    if (stale.accessor == &fs) fs.Delete(stale);
+  }
+}
+
 }  // namespace
 
 void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
@@ -158,7 +191,10 @@ void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
   FileEntry original(path);
   const std::string temp_path = TemporaryPathBeside(original.path);
   // The layer cuts longer paths, and a cut name could be the original's own.
-  if (temp_path.size() > kMaxFilePathLength) return;
+  if (temp_path.size() > kMaxFilePathLength) {
+    DiagPrintf("Analytics crash file path is too long to update: %s\n", original.path);
+    return;
+  }
   FileEntry temp(temp_path);
   // Replacing in one step needs both names on one file system.
   if (temp.accessor != original.accessor) return;
@@ -171,11 +207,13 @@ void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash) {
 
   // A file the engine cannot have us write (read-only, or held open by
   // another program) is left alone, as an in-place rewrite would have to.
-  // Renaming over it could succeed where writing would not.
+  // Renaming over it could succeed where writing would not. A file removed
+  // meanwhile is not created again.
   FileEntry writable(original.path);
-  if (!fs.Open(writable, FileMode::kReadWrite)) return;
+  if (!fs.Open(writable, FileMode::kUpdate)) return;
   fs.Close(writable);
 
+  RemoveStaleTemporaryFiles(fs, original.path);
   if (!fs.Open(temp, FileMode::kWrite)) return;
   uint64_t done = 0;
   const bool written = updated->empty() || fs.WriteAt(temp, 0, updated->size(), updated->data(), &done);

@@ -2,6 +2,7 @@
 // The engine's analytics crash file: a JSON document whose member
 // msg.eventData.value receives the crash hash, so the engine's next start
 // reports which crash ended the previous run.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,7 +18,12 @@ std::optional<std::string> RewriteAnalyticsCrashText(std::string_view text, std:
 // Rewrites the file at path (UTF-8) with RewriteAnalyticsCrashText. The new
 // text goes to a temporary file beside it, which then replaces the original
 // in one step: a failure, or the handler being killed, at any point leaves
-// the original byte for byte. Silent: nothing to report to.
+// the original byte for byte, with its attributes. A file larger than
+// kMaxAnalyticsFileBytes, or whose temporary name would be too long for the
+// file layer, is left alone with a line saying so; temporary files left by
+// an earlier run that was killed are removed.
 void UpdateAnalyticsCrashFile(std::string_view path, std::string_view hash);
+
+constexpr uint64_t kMaxAnalyticsFileBytes = 16 * 1024 * 1024;
 
 }  // namespace nelko

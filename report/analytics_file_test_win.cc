@@ -112,5 +112,15 @@ TEST_F(AnalyticsFileWin, ReadOnlyFileStaysAsItWas) {
   EXPECT_EQ(FileCount(), 1);
 }
 
+TEST_F(AnalyticsFileWin, AHiddenFileStaysHiddenAfterTheRewrite) {
+  ASSERT_TRUE(SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  Update();
+  EXPECT_NE(Read().find("0123456789abcdef"), std::string::npos);
+  const DWORD attributes = GetFileAttributesW(file_.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(FileCount(), 1);
+}
+
 }  // namespace
 }  // namespace nelko

@@ -2,6 +2,7 @@
 // that fails on demand, natively and under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,8 @@
 
 #include "platform/file_system.h"
 #include "report/analytics_file.h"
+#include "platform/file_path.h"
+#include "tests/support/diag_capture.h"
 #include "tests/support/faulty_file_system.h"
 
 namespace nelko {
@@ -130,6 +133,36 @@ TEST_F(AnalyticsFileUpdate, ReadFailurePartWayLeavesTheOriginal) {
     Update();
   }
   EXPECT_EQ(ReadBytes(file_), text);
+}
+
+TEST_F(AnalyticsFileUpdate, TemporaryFilesOfAKilledEarlierRunAreRemovedButOthersStay) {
+  WriteBytes(file_, kEngineFile);
+  WriteBytes(folder_ / "analytics.json.0a1b2c3d.tmp", "half");
+  WriteBytes(folder_ / "analytics.json.notours.tmp", "someone else's");
+  WriteBytes(folder_ / "other.json.0a1b2c3d.tmp", "another file's");
+  Update();
+  EXPECT_EQ(ReadBytes(file_), kRewritten);
+  std::vector<std::string> names = FileNames(folder_);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"analytics.json", "analytics.json.notours.tmp",
+                                             "other.json.0a1b2c3d.tmp"}));
+}
+
+TEST_F(AnalyticsFileUpdate, AFileTooLargeForAnEventIsLeftAloneWithALine) {
+  std::string big = "{\"msg\":{\"eventData\":{\"value\":0}},\"pad\":\"";
+  big.append(static_cast<size_t>(kMaxAnalyticsFileBytes), 'p');
+  big += "\"}";
+  WriteBytes(file_, big);
+  test::DiagCapture output;
+  Update();
+  EXPECT_NE(output.Take().find("is larger than 16777216 bytes; left as it is"), std::string::npos);
+  EXPECT_EQ(fs::file_size(file_), big.size());
+}
+
+TEST_F(AnalyticsFileUpdate, APathTooLongForItsTemporaryNameIsReportedAndLeft) {
+  test::DiagCapture output;
+  UpdateAnalyticsCrashFile(std::string(kMaxFilePathLength - 5, 'a'), kHash);
+  EXPECT_NE(output.Take().find("Analytics crash file path is too long to update: "), std::string::npos);
 }
 
 }  // namespace
