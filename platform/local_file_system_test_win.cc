@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
@@ -197,6 +198,118 @@ TEST(LocalFileSystem, RelativePathStaysRelative) {
   EXPECT_EQ(Local().MakeAbsolute("a/b.txt"), "a/b.txt");
   EXPECT_EQ(Local().MakeAbsolute("C:/a"), "C:/a");
   EXPECT_EQ(Local().SystemPath("a/b.txt"), L"a\\b.txt");
+}
+
+// What another program may do with a file while the layer holds it open in
+// each mode: open it to read, to write, or delete it.
+struct Sharing {
+  bool read;
+  bool write;
+  bool remove;
+};
+
+Sharing SharingWhileOpen(const std::string& path, FileMode mode) {
+  FileEntry entry(path);
+  EXPECT_TRUE(entry.accessor->Open(entry, mode)) << static_cast<int>(mode);
+  const std::wstring system = Local().SystemPath(path);
+  auto can_open = [&](DWORD access) {
+    ScopedHandle other(CreateFileW(system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    return other.valid();
+  };
+  Sharing sharing{can_open(GENERIC_READ), can_open(GENERIC_WRITE), can_open(DELETE)};
+  entry.accessor->Close(entry);
+  return sharing;
+}
+
+TEST(LocalFileSystem, EachModeSharesTheFileAsItPromises) {
+  const std::string path = TempFolder("sharing") + "/s.txt";
+  WriteFileBytes(path, "abc");
+  const Sharing read = SharingWhileOpen(path, FileMode::kRead);
+  EXPECT_TRUE(read.read && read.write && read.remove) << "kRead shares everything";
+  for (FileMode exclusive : {FileMode::kWrite, FileMode::kAppend, FileMode::kReadExclusive}) {
+    const Sharing s = SharingWhileOpen(path, exclusive);
+    EXPECT_FALSE(s.read || s.write || s.remove) << "mode " << static_cast<int>(exclusive);
+  }
+  for (FileMode shared_read : {FileMode::kReadWrite, FileMode::kUpdate}) {
+    const Sharing s = SharingWhileOpen(path, shared_read);
+    EXPECT_TRUE(s.read) << "mode " << static_cast<int>(shared_read);
+    EXPECT_FALSE(s.write || s.remove) << "mode " << static_cast<int>(shared_read);
+  }
+  DeleteFileW(Local().SystemPath(path).c_str());
+  const Sharing created = SharingWhileOpen(path, FileMode::kCreateNew);
+  EXPECT_FALSE(created.read || created.write || created.remove);
+}
+
+TEST(LocalFileSystem, EachModeCreatesOrRequiresTheFileAsItPromises) {
+  const std::string folder = TempFolder("creation");
+  auto opens_missing = [&](FileMode mode) {
+    const std::string path = folder + "/missing.txt";
+    DeleteFileW(Local().SystemPath(path).c_str());
+    FileEntry entry(path);
+    const bool opened = entry.accessor->Open(entry, mode);
+    entry.accessor->Close(entry);
+    const bool exists = GetFileAttributesW(Local().SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(opened, exists) << "mode " << static_cast<int>(mode);
+    if (!opened) {
+      EXPECT_EQ(entry.error, FileError::kNotFound) << "mode " << static_cast<int>(mode);
+    }
+    return opened;
+  };
+  EXPECT_FALSE(opens_missing(FileMode::kRead));
+  EXPECT_FALSE(opens_missing(FileMode::kReadExclusive));
+  EXPECT_FALSE(opens_missing(FileMode::kUpdate));
+  EXPECT_TRUE(opens_missing(FileMode::kWrite));
+  EXPECT_TRUE(opens_missing(FileMode::kReadWrite));
+  EXPECT_TRUE(opens_missing(FileMode::kAppend));
+  EXPECT_TRUE(opens_missing(FileMode::kCreateNew));
+
+  // Create-new never opens a file that exists, and says so.
+  const std::string taken = folder + "/taken.txt";
+  WriteFileBytes(taken, "first");
+  FileEntry again(taken);
+  EXPECT_FALSE(again.accessor->Open(again, FileMode::kCreateNew));
+  EXPECT_EQ(again.error, FileError::kAlreadyExists);
+}
+
+TEST(LocalFileSystem, EntryFlagsBecomeTheFilesAttributes) {
+  const std::string path = TempFolder("attributes") + "/a.txt";
+  const std::wstring system = Local().SystemPath(path);
+  SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(system.c_str());
+  FileEntry entry(path);
+  entry.flags = file_flags::kHidden | file_flags::kTemporary | file_flags::kNotContentIndexed;
+  ASSERT_TRUE(entry.accessor->Open(entry, FileMode::kWrite));
+  entry.accessor->Close(entry);
+  const DWORD attributes = GetFileAttributesW(system.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(system.c_str());
+
+  // The same file made directly with those attributes: some systems (Wine)
+  // keep only some of them, and the layer's file must have exactly those.
+  constexpr DWORD kAsked = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  ScopedHandle direct(CreateFileW(system.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kAsked, nullptr));
+  ASSERT_TRUE(direct.valid());
+  direct.reset();
+  const DWORD kept = GetFileAttributesW(system.c_str()) & kAsked;
+  SetFileAttributesW(system.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(system.c_str());
+  EXPECT_TRUE(kept & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(attributes & kAsked, kept);
+}
+
+TEST(LocalFileSystem, FoldersAreCreatedWithTheirParentsAndListedByEnding) {
+  const std::string folder = TempFolder("listing") + "/a/b";
+  ASSERT_TRUE(Local().CreateFolders(folder));
+  EXPECT_TRUE(Local().CreateFolders(folder));  // already there
+  WriteFileBytes(folder + "/one.json.gz", "1");
+  WriteFileBytes(folder + "/two.json.meta", "2");
+  ASSERT_TRUE(Local().CreateFolders(folder + "/dir.json.gz"));
+  EXPECT_EQ(Local().ListFiles(folder, ".json.gz"), std::vector<std::string>{"one.json.gz"});
+  EXPECT_TRUE(Local().ListFiles(folder + "/none", ".json.gz").empty());
+  WriteFileBytes(folder + "/file", "x");
+  EXPECT_FALSE(Local().CreateFolders(folder + "/file/below"));
 }
 
 }  // namespace
