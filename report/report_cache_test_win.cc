@@ -3,10 +3,13 @@
 #include "report/report_cache_win.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <windows.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "report/crash_report.h"
@@ -299,6 +302,47 @@ TEST_F(ReportCache, TwoReportsOfTheSameMillisecondBothStay) {
   ASSERT_EQ(ReadCachedReport(second_path, &b), CacheStatus::kOk);
   EXPECT_EQ(Inflate(a.data), first.ToJson());
   EXPECT_EQ(Inflate(b.data), second.ToJson());
+}
+
+HRESULT WINAPI KnownFolderGives(REFGUID, DWORD, HANDLE, PWSTR* path) {
+  static const wchar_t kLocalLow[] = L"C:\\users\\p\\AppData\\LocalLow";
+  *path = static_cast<PWSTR>(CoTaskMemAlloc(sizeof(kLocalLow)));
+  std::copy(std::begin(kLocalLow), std::end(kLocalLow), *path);
+  return S_OK;
+}
+HRESULT WINAPI KnownFolderFails(REFGUID, DWORD, HANDLE, PWSTR* path) {
+  *path = nullptr;
+  return E_FAIL;
+}
+HRESULT WINAPI RoamingGives(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
+  if (csidl != 26) return E_INVALIDARG;  // CSIDL_APPDATA, the roaming folder
+  std::wcscpy(path, L"C:\\users\\p\\AppData\\Roaming");
+  return S_OK;
+}
+HRESULT WINAPI RoamingFails(HWND, int, HANDLE, DWORD, LPWSTR) { return E_FAIL; }
+
+TEST(CacheFolder, LocalLowFirstThenRoamingOnOlderSystemsThenTheTemporaryFolder) {
+  CacheFolderSources sources;
+  sources.temp_folder = L"C:\\Temp\\";
+  sources.known_folder = &KnownFolderGives;
+  sources.folder_path = &RoamingGives;
+  EXPECT_EQ(ChooseCacheBaseFolder(sources), L"C:\\users\\p\\AppData\\LocalLow");
+  // A system without the known-folder function is too old to name LocalLow.
+  sources.known_folder = nullptr;
+  EXPECT_EQ(ChooseCacheBaseFolder(sources), L"C:\\users\\p\\AppData\\Roaming");
+  sources.folder_path = &RoamingFails;
+  EXPECT_EQ(ChooseCacheBaseFolder(sources), L"C:\\Temp\\");
+  sources.folder_path = nullptr;
+  EXPECT_EQ(ChooseCacheBaseFolder(sources), L"C:\\Temp\\");
+  // The known-folder function failing does not fall back to roaming.
+  sources.known_folder = &KnownFolderFails;
+  sources.folder_path = &RoamingGives;
+  EXPECT_EQ(ChooseCacheBaseFolder(sources), L"C:\\Temp\\");
+}
+
+TEST(CacheFolder, OneBackslashBetweenTheBaseAndTheCacheFolders) {
+  EXPECT_EQ(CacheFolderUnder(L"C:\\Temp\\"), L"C:\\Temp\\Nelko\\CrashReports\\");
+  EXPECT_EQ(CacheFolderUnder(L"C:\\LocalLow"), L"C:\\LocalLow\\Nelko\\CrashReports\\");
 }
 
 }  // namespace

@@ -16,49 +16,56 @@ namespace {
 const GUID kLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 constexpr int kCsidlAppData = 26;
 
-using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFGUID, DWORD, HANDLE, PWSTR*);
-using GetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 
 template <class Fn>
 Fn LookUp(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-std::wstring FindCacheBaseFolder() {
-  std::wstring folder;
+CacheFolderSources SystemSources() {
+  CacheFolderSources sources;
+  static ScopedLibrary shell(LoadLibraryW(L"Shell32.dll"));
+  if (shell) {
+    sources.known_folder = LookUp<GetKnownFolderPathFn>(shell.get(), "SHGetKnownFolderPath");
+    sources.folder_path = LookUp<GetFolderPathFn>(shell.get(), "SHGetFolderPathW");
+  }
   wchar_t temp[261];
   const DWORD n = GetTempPathW(261, temp);
-  if (n > 0 && n < 261) folder.assign(temp, n);
+  if (n > 0 && n < 261) sources.temp_folder.assign(temp, n);
+  return sources;
+}
 
-  ScopedLibrary shell(LoadLibraryW(L"Shell32.dll"));
-  if (!shell) return folder;
-  if (auto known = LookUp<GetKnownFolderPathFn>(shell.get(), "SHGetKnownFolderPath")) {
+}  // namespace
+
+std::wstring ChooseCacheBaseFolder(const CacheFolderSources& sources) {
+  std::wstring folder = sources.temp_folder;
+  if (sources.known_folder != nullptr) {
     PWSTR path = nullptr;
-    if (SUCCEEDED(known(kLocalAppDataLow, 0, nullptr, &path)) && path != nullptr && path[0] != L'\0') {
+    if (SUCCEEDED(sources.known_folder(kLocalAppDataLow, 0, nullptr, &path)) && path != nullptr &&
+        path[0] != L'\0') {
       folder = path;
     }
     CoTaskMemFree(path);
-  } else if (auto old = LookUp<GetFolderPathFn>(shell.get(), "SHGetFolderPathW")) {
+  } else if (sources.folder_path != nullptr) {
     wchar_t path[MAX_PATH] = {};
-    const HRESULT result = old(nullptr, kCsidlAppData, nullptr, 0, path);
+    const HRESULT result = sources.folder_path(nullptr, kCsidlAppData, nullptr, 0, path);
     if (SUCCEEDED(result) && result != S_FALSE && path[0] != L'\0') folder = path;
   }
   return folder;
 }
 
-}  // namespace
-
 std::wstring GetCacheBaseFolder() {
-  static const std::wstring folder = FindCacheBaseFolder();
+  static const std::wstring folder = ChooseCacheBaseFolder(SystemSources());
   return folder;
 }
 
-std::wstring GetCacheFolder() {
-  std::wstring folder = GetCacheBaseFolder();
+std::wstring CacheFolderUnder(std::wstring base) {
   // The temporary folder comes with a trailing backslash, the others without.
-  if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  return folder + L"\\Nelko\\CrashReports\\";
+  if (!base.empty() && base.back() == L'\\') base.pop_back();
+  return base + L"\\Nelko\\CrashReports\\";
 }
+
+std::wstring GetCacheFolder() { return CacheFolderUnder(GetCacheBaseFolder()); }
 
 bool ComputeReportDigest(const std::wstring& path, Md5::Digest* digest, std::string* bytes) {
   return ComputeReportDigest(WideToUtf8(path), digest, bytes);

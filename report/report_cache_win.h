@@ -1,6 +1,8 @@
 #pragma once
 // Where the per-user report cache lives, and the cache's operations
 // (report/report_cache.h) with UTF-16 paths.
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +21,19 @@ struct CrashReport;
 std::wstring GetCacheBaseFolder();
 // GetCacheBaseFolder() + "\Nelko\CrashReports\" (ends with a backslash).
 std::wstring GetCacheFolder();
+
+// Where the base folder choice looks: the shell's two folder functions (null
+// when the system lacks them) and the temporary folder.
+using GetKnownFolderPathFn = HRESULT(WINAPI*)(REFGUID, DWORD, HANDLE, PWSTR*);
+using GetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+struct CacheFolderSources {
+  GetKnownFolderPathFn known_folder = nullptr;
+  GetFolderPathFn folder_path = nullptr;
+  std::wstring temp_folder;
+};
+std::wstring ChooseCacheBaseFolder(const CacheFolderSources& sources);
+// base + "\Nelko\CrashReports\", with one backslash between them.
+std::wstring CacheFolderUnder(std::wstring base);
 
 // Reads the whole file (no sharing, below 4 GiB) and computes its salted
 // digest; *bytes, when given, gets the file's bytes. False when unreadable.
