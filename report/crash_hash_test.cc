@@ -96,5 +96,26 @@ TEST(CrashHash, InTheEditorOnlyModulesUnderTheApplicationDirectoryCount) {
   EXPECT_FALSE(ModuleInAppDirectory("c:\\games\\mygame\\game.dll", app_dir));
 }
 
+TEST(CrashHash, EveryThreadMarkedCrashedCountsInThreadOrder) {
+  auto thread_with = [](const StackFrame& frame, bool crashed) {
+    Thread thread;
+    thread.crashed = crashed;
+    thread.AddFrame(frame);
+    return thread;
+  };
+  const StackFrame first = Native("U1", 0x10, "a.pdb");
+  const StackFrame second = Native("U2", 0x20, "b.pdb");
+  const StackFrame ignored = Native("U3", 0x30, "c.pdb");
+
+  NativeCrash both;
+  both.AddThread(thread_with(first, true));
+  both.AddThread(thread_with(ignored, false));
+  both.AddThread(thread_with(second, true));
+  // The same frames in one crashed thread give the same stream, in order.
+  EXPECT_EQ(both.ComputeHash(), CrashWith({first, second}).ComputeHash());
+  EXPECT_NE(both.ComputeHash(), CrashWith({second, first}).ComputeHash());
+  EXPECT_NE(both.ComputeHash(), CrashWith({first}).ComputeHash());
+}
+
 }  // namespace
 }  // namespace nelko
