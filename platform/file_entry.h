@@ -25,11 +25,11 @@ enum class FileError : int32_t {
 FileError FileErrorFromSystemError(uint32_t system_error);
 
 enum class FileMode : int32_t {
-  kRead = 0,       // shared read, the file must exist
-  kWrite = 1,      // exclusive, created or truncated
-  kReadWrite = 2,  // shared read for others, created when missing
-  kAppend = 3,     // exclusive, created when missing, positioned at the end
-  kCreateNew = 4,  // exclusive, created; kAlreadyExists when the file exists
+  kRead = 0,           // shared read, the file must exist
+  kWrite = 1,          // exclusive, created or truncated
+  kReadWrite = 2,      // shared read for others, created when missing
+  kAppend = 3,         // exclusive, created when missing, positioned at the end
+  kCreateNew = 4,      // exclusive, created; kAlreadyExists when the file exists
   kReadExclusive = 5,  // read with no sharing (nobody writes or deletes it meanwhile), must exist
   kUpdate = 6,         // read and write, shared read for others, must exist
 };

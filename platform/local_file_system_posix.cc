@@ -2,11 +2,11 @@
 // above the file layer (streams, whole-file JSON) is tested natively with
 // the sanitizers. The product uses local_file_system_win.cc.
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,7 +194,8 @@ class PosixFileSystem : public FileSystem {
       const std::string name = item->d_name;
       struct stat status;
       if (stat((path + "/" + name).c_str(), &status) != 0 || S_ISDIR(status.st_mode)) continue;
-      if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      if (name.size() >= suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
         names.push_back(name);
     }
     closedir(dir);

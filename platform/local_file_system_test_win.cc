@@ -213,8 +213,9 @@ Sharing SharingWhileOpen(const std::string& path, FileMode mode) {
   EXPECT_TRUE(entry.accessor->Open(entry, mode)) << static_cast<int>(mode);
   const std::wstring system = Local().SystemPath(path);
   auto can_open = [&](DWORD access) {
-    ScopedHandle other(CreateFileW(system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ScopedHandle other(CreateFileW(system.c_str(), access,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
     return other.valid();
   };
   Sharing sharing{can_open(GENERIC_READ), can_open(GENERIC_WRITE), can_open(DELETE)};
@@ -288,7 +289,8 @@ TEST(LocalFileSystem, EntryFlagsBecomeTheFilesAttributes) {
 
   // The same file made directly with those attributes: some systems (Wine)
   // keep only some of them, and the layer's file must have exactly those.
-  constexpr DWORD kAsked = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  constexpr DWORD kAsked =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   ScopedHandle direct(CreateFileW(system.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, kAsked, nullptr));
   ASSERT_TRUE(direct.valid());
   direct.reset();

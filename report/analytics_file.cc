@@ -173,7 +173,8 @@ bool IsHex(std::string_view text) {
 // "<name>.<8 hex>.tmp" beside the original.
 void RemoveStaleTemporaryFiles(FileSystem& fs, std::string_view original_path) {
   const size_t slash = original_path.rfind('/');
-  const std::string folder(slash == std::string_view::npos ? std::string_view(".") : original_path.substr(0, slash));
+  const std::string folder(slash == std::string_view::npos ? std::string_view(".")
+                                                           : original_path.substr(0, slash));
   const std::string name(slash == std::string_view::npos ? original_path : original_path.substr(slash + 1));
   for (const std::string& file : fs.ListFiles(folder, ".tmp")) {
     if (file.size() != name.size() + 13 || file.compare(0, name.size() + 1, name + ".") != 0 ||

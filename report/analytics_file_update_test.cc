@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_path.h"
 #include "platform/file_system.h"
 #include "report/analytics_file.h"
-#include "platform/file_path.h"
 #include "tests/support/diag_capture.h"
 #include "tests/support/faulty_file_system.h"
 

@@ -37,7 +37,8 @@ class ReportCacheFiles : public ::testing::Test {
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     if (!fs::exists(folder_)) return names;
-    for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().filename().u8string());
+    for (const auto& entry : fs::directory_iterator(folder_))
+      names.push_back(entry.path().filename().u8string());
     std::sort(names.begin(), names.end());
     return names;
   }

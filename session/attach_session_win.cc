@@ -44,7 +44,8 @@ struct SessionArguments {
 bool ParseArguments(int& count, wchar_t** vector, SessionArguments* out) {
   out->terminate = RemoveFlag(L"--terminate", count, vector);
   out->wait_for_user = RemoveFlag(L"--wait-for-user", count, vector);
-  return count == 3 && ParseDecimalU32(vector[1], &out->process_id) && ParseDecimalU32(vector[2], &out->address);
+  return count == 3 && ParseDecimalU32(vector[1], &out->process_id) &&
+         ParseDecimalU32(vector[2], &out->address);
 }
 
 // What one session holds, declared in the reverse of the order of closing.
@@ -93,14 +94,16 @@ int32_t EngineEnded(HANDLE process, int pid, const SessionHooks& hooks) {
 int32_t ReaderEnded(MessageChannel& channel) {
   const DWORD reader_exit = StopChannel(channel);
   if (reader_exit == 0) return 0;
-  DiagPrintf("Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
-             static_cast<int>(reader_exit));
+  DiagPrintf(
+      "Inter-process communication between Nelko and the crash handler prematurely exited with code %d\n",
+      static_cast<int>(reader_exit));
   return kSessionReaderFailed;
 }
 
 }  // namespace
 
-int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline, const SessionHooks* test_hooks) {
+int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline,
+                         const SessionHooks* test_hooks) {
   SessionHooks hooks;
   hooks.wait = &DefaultWait;
   hooks.exit_code = &DefaultExitCode;

@@ -1,9 +1,9 @@
 #include "session/command_handler.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <new>
-#include <cstring>
 #include <string_view>
 
 #include "base/decimal_parse.h"

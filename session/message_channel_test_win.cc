@@ -112,10 +112,11 @@ TEST_F(ChannelTest, StoppingAReaderBusyWithAStreamLeavesTheHeapAndOutputUsable) 
   HANDLE writer = CreateThread(
       nullptr, 0,
       [](void* pipe) -> DWORD {
-        const std::string message = client::EncodeMessage({"RecordLogMessage", std::string(900, 'm'), "1", "2", "3"});
+        const std::string message =
+            client::EncodeMessage({"RecordLogMessage", std::string(900, 'm'), "1", "2", "3"});
         DWORD wrote = 0;
-        while (WriteFile(static_cast<HANDLE>(pipe), message.data(), static_cast<DWORD>(message.size()), &wrote,
-                         nullptr)) {
+        while (WriteFile(static_cast<HANDLE>(pipe), message.data(), static_cast<DWORD>(message.size()),
+                         &wrote, nullptr)) {
         }
         return 0;
       },
@@ -141,7 +142,8 @@ TEST_F(ChannelTest, StoppingAReaderBusyWithAStreamLeavesTheHeapAndOutputUsable) 
       },
       nullptr, 0, nullptr);
   ASSERT_NE(after, nullptr);
-  EXPECT_EQ(WaitForSingleObject(after, 10000), WAIT_OBJECT_0) << "allocation or output blocked after the stop";
+  EXPECT_EQ(WaitForSingleObject(after, 10000), WAIT_OBJECT_0)
+      << "allocation or output blocked after the stop";
   CloseHandle(after);
 }
 

@@ -14,7 +14,9 @@ class FaultyFileSystem : public FileSystem {
  public:
   enum class Fault { kNone, kOpenForWrite, kWrite, kClose, kReplace, kRead };
   explicit FaultyFileSystem(Fault fault, std::string only_paths_containing = "")
-      : fault_(fault), only_(std::move(only_paths_containing)), real_(FileSystemRegistry::Get().DefaultFileSystem()) {
+      : fault_(fault),
+        only_(std::move(only_paths_containing)),
+        real_(FileSystemRegistry::Get().DefaultFileSystem()) {
     FileSystemRegistry::Get().Register(this);
   }
   ~FaultyFileSystem() override { FileSystemRegistry::Get().Unregister(this); }
@@ -44,7 +46,9 @@ class FaultyFileSystem : public FileSystem {
     if (Applies(Fault::kClose, entry) && ok) return Fail(entry);
     return ok;
   }
-  bool CanHandle(std::string_view path) const override { return path.find("faulty") != std::string_view::npos; }
+  bool CanHandle(std::string_view path) const override {
+    return path.find("faulty") != std::string_view::npos;
+  }
   std::string MakeAbsolute(std::string_view path) const override { return real_.MakeAbsolute(path); }
   bool IsAbsolute(std::string_view path) const override { return real_.IsAbsolute(path); }
   std::string ExecutablePath() override { return real_.ExecutablePath(); }
