@@ -1,6 +1,7 @@
 // Upload mode end to end: the real handler, started without --attach, over a
 // report cache of its own, against the local collector.
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <windows.h>
 #include <zlib.h>
 
@@ -69,7 +70,17 @@ class UploadMode : public ::testing::Test {
     if (n == 0 || n >= 256 || std::wstring(user, n).rfind(L"nelko_upload_", 0) != 0) {
       GTEST_SKIP() << "run through ctest, which gives the test a user and report cache of its own";
     }
+    // The known folder LocalLow exists only once created; without it the
+    // cache would fall back to the temporary folder, which all users share.
+    // It lies in the user's folder beside the others in the profiles folder.
+    wchar_t profile[MAX_PATH];
+    const DWORD m = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    ASSERT_TRUE(m > 0 && m < MAX_PATH);
+    const std::wstring profiles(profile, std::wstring(profile, m).rfind(L'\\') + 1);
+    const std::wstring local_low = profiles + std::wstring(user, n) + L"\\AppData\\LocalLow";
+    SHCreateDirectoryExW(nullptr, local_low.c_str(), nullptr);
     cache_ = GetCacheFolder();
+    ASSERT_EQ(cache_, local_low + L"\\Nelko\\CrashReports\\");
     RemoveCache();
   }
 
