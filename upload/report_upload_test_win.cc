@@ -110,6 +110,24 @@ TEST(ReportUpload, OtherStatusesFailWithTheServersCode) {
   }
 }
 
+// A redirect would have WinINet repeat the request elsewhere, as a GET
+// without the report for 301 to 303, and a success of that would delete a
+// report that never arrived. Redirects are failures like any other 3xx.
+TEST(ReportUpload, RedirectsAreNotFollowed) {
+  for (const char* code : {"301", "302", "303", "307", "308"}) {
+    const std::string target = UniqueProjectId("status-200-");
+    const std::string project = std::string("redirect-") + code + "-" + target;
+    Upload upload = Post(Report(project), CollectorBaseUrl());
+    EXPECT_EQ(upload.status, CacheStatus::kFailedToUpload) << code;
+    EXPECT_EQ(upload.output, "Upload of " + std::to_string(kBodyOverhead + 6) + " bytes to server '" +
+                                 Url(project) + "' completed, the server responded with code " + code + "\n");
+    bool followed = false;
+    test::ReadWhole(std::string(NELKO_COLLECTOR_STORE) + "/" + target + "/get", &followed);
+    EXPECT_FALSE(followed) << code;
+    EXPECT_EQ(test::ReceivedCount(target), 0) << code;
+  }
+}
+
 TEST(ReportUpload, ConnectionClosedWithoutAnAnswerFails) {
   const std::string project = UniqueProjectId("status-none-");
   Upload upload = Post(Report(project), CollectorBaseUrl());

@@ -14,9 +14,14 @@
 namespace nelko {
 namespace {
 
-constexpr DWORD kRequestFlags =
-    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
-static_assert(kRequestFlags == 0x04880200, "request flags");
+// No automatic redirects: WinINet would repeat the request at the new place,
+// as a GET without the report for 301 to 303, and take that answer's
+// success for the upload's, so a report that never arrived would be deleted.
+// A redirect is a failure like any other status outside 200 to 299.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE |
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT;
+static_assert(kRequestFlags == (0x04880200 | 0x00200000), "request flags");
 static_assert((HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) == 0x20000013, "status query");
 
 const char* NullIfEmpty(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }

@@ -8,6 +8,8 @@ running side by side need no shared state:
 
   status-<code>-...   answer with that HTTP status (201, 204, 301, 400, 500...)
   status-none-...     read the request, then close the connection unanswered
+  redirect-<code>-<x> answer <code> with Location /api/v2/projects/<x>/reports
+                      (a GET that follows it is noted in <store>/<x>/get)
   hold-...            store the request, then wait (at most 30 s) until the
                       file <store>/<project id>.release exists; answer 201
   anything else       201
@@ -126,7 +128,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def do_GET(self):
-        self.answer(404, b"only POST of reports\n")
+        # Only a followed redirect sends a GET here: noted, and answered as
+        # the id says, so a test sees whether a client followed one.
+        m = PATH.match(self.path)
+        if not m:
+            self.answer(404, b"only POST of reports\n")
+            return
+        project = unquote(m.group(1))
+        folder = os.path.join(self.server.store, safe_name(project))
+        with self.server.lock:
+            os.makedirs(folder, exist_ok=True)
+            with open(os.path.join(folder, "get"), "a") as out:
+                out.write(self.path + "\n")
+        status = re.match(r"^status-(\d{3})(-|$)", project)
+        self.answer(int(status.group(1)) if status else 200)
 
     def do_POST(self):
         self.server.last_request = time.monotonic()
@@ -161,6 +176,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         status = 201
         m = re.match(r"^status-(\d{3}|none)(-|$)", project)
+        redirect = re.match(r"^redirect-(\d{3})-(.*)$", project)
+        if redirect:
+            self.send_response(int(redirect.group(1)))
+            self.send_header("Location", "/api/v2/projects/%s/reports" % redirect.group(2))
+            self.send_header("Content-Length", "0")
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            return
         if m and m.group(1) == "none":
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
