@@ -158,12 +158,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         fields, file_part, problems = parse_multipart(self.headers.get("Content-Type", ""), body)
         if len(body) != int(length_text):
             problems.append("body shorter than Content-Length")
+        for name in ("Content-Length", "Content-Type"):
+            if len(self.headers.get_all(name, [])) != 1:
+                problems.append("%s given %d times" % (name, len(self.headers.get_all(name, []))))
         record = {
             "path": self.path,
             "project_id": project,
             "user_agent": self.headers.get("User-Agent", ""),
             "content_type": self.headers.get("Content-Type", ""),
             "content_length": int(length_text),
+            "content_length_headers": len(self.headers.get_all("Content-Length", [])),
+            "content_type_headers": len(self.headers.get_all("Content-Type", [])),
             "body_length": len(body),
             "fields": fields,
             "file_length": None if file_part is None else len(file_part),
