@@ -51,7 +51,8 @@ def unquote(text):
 
 def safe_name(project):
     """A folder name for a project id (ids from tests are plain)."""
-    return re.sub(r"[^A-Za-z0-9._~-]", "_", project) or "_"
+    name = re.sub(r"[^A-Za-z0-9._~-]", "_", project)
+    return "_" + name if name.strip(".") == "" else name  # never "", "." or ".."
 
 
 def parse_multipart(content_type, body):
