@@ -17,3 +17,26 @@ if(NELKO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Where upload mode sends reports, built into the handler. The default names a
+# host under the reserved ".invalid" domain, which never resolves, so no build
+# made without a vendor's endpoint can send a report anywhere. Vendors set
+# their https endpoint; the test presets set the local collector
+# (tools/collector), "https://localhost:<port>".
+set(NELKO_UPLOAD_BASE_URL "https://crash-reports.nelko.invalid" CACHE STRING
+    "https base URL of the crash-analytics service (no trailing slash)")
+if(NOT NELKO_UPLOAD_BASE_URL MATCHES "^https://[^\"\\\\ ]+[^/\"\\\\ ]$")
+  message(FATAL_ERROR "NELKO_UPLOAD_BASE_URL must be an https URL without quotes, backslashes, blanks "
+                      "or a trailing slash: '${NELKO_UPLOAD_BASE_URL}'")
+endif()
+# The local collector's port when the endpoint is one on this machine; the
+# end-to-end upload tests need it.
+set(NELKO_COLLECTOR_PORT "")
+if(NELKO_UPLOAD_BASE_URL MATCHES "^https://localhost:([0-9]+)$")
+  set(NELKO_COLLECTOR_PORT ${CMAKE_MATCH_1})
+endif()
+# Where the collector of the upload tests stores what it received, and the
+# test certificates that scripts/test-certs makes on this machine.
+set(NELKO_COLLECTOR_STORE ${CMAKE_BINARY_DIR}/collector-store)
+set(NELKO_TEST_CERT_DIR $ENV{HOME}/.cache/nelko/test-certs CACHE PATH
+    "Test certificate authority and the collector's certificate (scripts/test-certs)")

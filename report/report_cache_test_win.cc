@@ -187,6 +187,50 @@ TEST_F(ReportCache, ReportHeldOpenByAnotherCannotBeRead) {
   CloseHandle(holder);
 }
 
+// Upload mode holds a report from reading until deletion, so an upload run
+// beside it cannot read (and send) the same report.
+TEST_F(ReportCache, HeldReportCannotBeReadByAnotherUntilReleased) {
+  const std::wstring path = Cached("held bytes");
+  HeldCachedReport held;
+  CachedReport report;
+  ASSERT_EQ(held.Read(path, &report), CacheStatus::kOk);
+  EXPECT_EQ(report.data, "held bytes");
+  EXPECT_EQ(report.project_id, kProject);
+  EXPECT_EQ(ReadStatus(path), CacheStatus::kMissingReport);
+  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  EXPECT_FALSE(DeleteFileW(MetaPathFor(path).c_str()));
+
+  held.Release();
+  EXPECT_TRUE(Exists(path));
+  EXPECT_TRUE(Exists(MetaPathFor(path)));
+  EXPECT_EQ(ReadStatus(path), CacheStatus::kOk);
+}
+
+TEST_F(ReportCache, HeldReportDeletesBothFiles) {
+  const std::wstring path = Cached();
+  HeldCachedReport held;
+  CachedReport report;
+  ASSERT_EQ(held.Read(path, &report), CacheStatus::kOk);
+  EXPECT_TRUE(held.Delete());
+  EXPECT_FALSE(Exists(path));
+  EXPECT_FALSE(Exists(MetaPathFor(path)));
+  // Nothing is held any more.
+  EXPECT_FALSE(held.Delete());
+}
+
+TEST_F(ReportCache, HeldReadGivesTheSameStatusesAsAPlainRead) {
+  const std::wstring path = Cached("data", "");
+  HeldCachedReport held;
+  CachedReport report{"before", "before"};
+  EXPECT_EQ(held.Read(path, &report), CacheStatus::kProjectIdEmpty);
+  EXPECT_EQ(report.data, "before");
+  held.Release();
+  ASSERT_TRUE(DeleteFileW(MetaPathFor(path).c_str()));
+  EXPECT_EQ(held.Read(path, &report), CacheStatus::kMissingMetadata);
+  held.Release();
+  EXPECT_EQ(held.Read(ReportPath(L"absent.json.gz"), &report), CacheStatus::kMissingReport);
+}
+
 TEST_F(ReportCache, DigestOfAThreeByteReport) {
   const std::wstring path = Cached("abc");
   Md5::Digest digest;

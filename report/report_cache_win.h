@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/scoped_handle_win.h"
 #include "report/cache_status.h"
 #include "report/cached_report.h"
 #include "report/md5.h"
@@ -47,6 +48,29 @@ CacheStatus WriteCachedReport(const std::wstring& path, std::string_view data, s
 
 // Reads and verifies the pair; on kOk fills *report, otherwise leaves it.
 CacheStatus ReadCachedReport(const std::wstring& path, CachedReport* report);
+
+// A cached pair held open without sharing from reading until deletion. While
+// one upload run holds a report, another run cannot read it (it sees
+// kMissingReport and leaves the files alone), so two runs that overlap never
+// send the same report twice.
+class HeldCachedReport {
+ public:
+  HeldCachedReport() = default;
+  HeldCachedReport(const HeldCachedReport&) = delete;
+  HeldCachedReport& operator=(const HeldCachedReport&) = delete;
+
+  // As ReadCachedReport, keeping whichever of the two files it opened.
+  CacheStatus Read(const std::wstring& path, CachedReport* report);
+  // Deletes the report file, then its metadata file, through the open
+  // files. True when both are gone.
+  bool Delete();
+  // Closes the files and leaves them in the cache.
+  void Release();
+
+ private:
+  ScopedHandle report_file_;
+  ScopedHandle metadata_file_;
+};
 
 // Every "*.json.gz" file of the cache folder (folders skipped), in the order
 // the system enumerates them; nothing when the folder does not exist.
