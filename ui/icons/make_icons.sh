@@ -56,6 +56,3 @@ for s in 16 96 64 32 256 128 48; do
 done
 python3 "$here/pack_ico.py" 24 "$here/badge.ico" "${badge_args[@]}"
 
-# Previews for people (not used by the build).
-convert "$work/app-1024.png" -resize 256x256 "$here/app-preview.png"
-convert "$work/badge-1024.png" -resize 64x64 "$here/badge-preview.png"
