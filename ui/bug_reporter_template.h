@@ -1,0 +1,71 @@
+#pragma once
+// Expansion of the bug-reporter command-line template that the engine sends
+// with SetBugReporterAppPath. Tokens:
+//   <meta:KEY>        metadata value of KEY (A-Z a-z 0-9 _), empty when unset
+//   <appName> <vendor> <version> <crashReportPath> <crashReportHash>
+//   <attachFile:ITEM> one copy of ITEM per attached file, <file> replaced by
+//                     its path, the copies joined by single spaces
+// Values are inserted as they are: nothing is quoted or escaped.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "session/session_settings.h"
+#include "ui/attachment_list.h"
+
+namespace nelko {
+
+// Replaces every occurrence of `token` in `text` with `value`, scanning on
+// after each inserted value, so a value that holds its own token is not
+// expanded again. An empty token changes nothing.
+void ReplaceAll(std::string& text, std::string_view token, std::string_view value);
+void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view value);
+
+// A template may not grow beyond this many bytes through metadata: a command
+// line holds at most 32767 UTF-16 units, and metadata values that hold each
+// other's tokens twice would otherwise double the line on every pass.
+constexpr size_t kMaxExpandedTemplateBytes = size_t{1} << 17;
+// Metadata values may hold further tokens, expanded by later passes; values
+// that refer to each other in a cycle would never run out of them.
+constexpr int kMaxMetadataPasses = 1024;
+
+// Where <meta:(\w+)> matches in `line` at or after `from`; npos when nowhere.
+struct MetadataToken {
+  size_t position = std::string::npos;
+  size_t length = 0;
+  std::string_view key;
+};
+MetadataToken FindMetadataToken(std::string_view line, size_t from = 0);
+
+// Expands the <meta:KEY> tokens of `line` in place, leftmost first, each key
+// everywhere at once, then searching again from the start. A key without a
+// value gets a warning and expands to nothing.
+void ExpandMetadataTokens(std::string& line, const TextMap& metadata);
+
+// <appName>, <vendor>, <version>, <crashReportPath>, <crashReportHash>, in
+// that order.
+void ExpandPlainTokens(std::string& line, const SessionSettings& settings, std::string_view report_hash);
+
+// Where <attachFile:(.*<file>.*)> matches in `line` (both .* greedy, '.' any
+// unit but a line break): the whole token and the item inside it.
+struct AttachFileToken {
+  size_t position = std::wstring::npos;
+  size_t length = 0;
+  size_t item_position = 0;
+  size_t item_length = 0;
+};
+AttachFileToken FindAttachFileToken(std::wstring_view line);
+
+// Expands the first <attachFile:...> token of `line` in place: one copy of its
+// item per file, joined by spaces; with no files the token is removed.
+void ExpandAttachFileToken(std::wstring& line, const AttachmentList& files);
+
+using Utf8ToWideFunction = std::wstring (*)(std::string_view);
+
+// The whole expansion: metadata tokens, the plain tokens, conversion to UTF-16
+// with `to_wide`, then the attached files. Reads the settings only.
+std::wstring ExpandBugReporterTemplate(const std::string& command_template, const SessionSettings& settings,
+                                       const AttachmentList& files, std::string_view report_hash,
+                                       Utf8ToWideFunction to_wide);
+
+}  // namespace nelko

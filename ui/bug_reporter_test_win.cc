@@ -1,0 +1,125 @@
+#include "ui/bug_reporter_win.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/text_win.h"
+#include "tests/support/child_process_win.h"
+#include "tests/support/diag_capture.h"
+
+namespace nelko {
+namespace {
+
+constexpr DWORD kRecordTimeoutMs = 30000;
+
+// A file name in the temporary folder, unique to this test process.
+std::wstring TempPath(const std::wstring& name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + L"nelko_ui_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
+}
+
+// The lines the stand-in bug reporter wrote, once it has written them all.
+std::vector<std::string> ReadRecord(const std::wstring& path) {
+  const ULONGLONG end = GetTickCount64() + kRecordTimeoutMs;
+  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
+  std::vector<std::string> lines;
+  std::FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) return lines;
+  std::string text;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
+  std::fclose(file);
+  DeleteFileW(path.c_str());
+  size_t start = 0;
+  for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+class BugReporterTest : public ::testing::Test {
+ protected:
+  test::DiagCapture output_;
+  SessionSettings settings_;
+};
+
+TEST_F(BugReporterTest, TheReporterReceivesExactlyTheExpandedArguments) {
+  const std::wstring record = TempPath(L"args.txt");
+  const std::string recorder = WideToUtf8(test::SiblingPath(L"args_recorder_probe.exe"));
+  settings_.bug_reporter_command = "\"" + recorder +
+                                   "\" --out \"<meta:out>\" --app \"<appName>\" --version <version> "
+                                   "--hash <crashReportHash> <attachFile:--file \"<file>\">";
+  settings_.metadata = {{"out", WideToUtf8(record)}};
+  settings_.app_name = "Spiel \xE3\x82\xB2\xE3\x83\xBC\xE3\x83\xA0";  // "Spiel ゲーム"
+  settings_.info = "1.2.3";
+  const std::string hash(64, 'c');
+  const AttachmentList files = {L"C:\\r\\Crash_1\\crash.dmp", L"C:\\r\\Crash_1\\player log.txt",
+                                L"C:\\logs\\\u00e9t\u00e9.txt"};
+
+  EXPECT_EQ(LaunchBugReporter(settings_, files, hash), 1);
+
+  const std::vector<std::string> expected = {"--out",     WideToUtf8(record),
+                                             "--app",     settings_.app_name,
+                                             "--version", "1.2.3",
+                                             "--hash",    hash,
+                                             "--file",    "C:\\r\\Crash_1\\crash.dmp",
+                                             "--file",    "C:\\r\\Crash_1\\player log.txt",
+                                             "--file",    "C:\\logs\\\xC3\xA9t\xC3\xA9.txt",
+                                             "end"};
+  EXPECT_EQ(ReadRecord(record), expected);
+  EXPECT_EQ(output_.Take(),
+            "Launching custom bug reporter with command line:\n  \"" + recorder + "\" --out \"" +
+                WideToUtf8(record) + "\" --app \"" + settings_.app_name + "\" --version 1.2.3 --hash " +
+                hash +
+                " --file \"C:\\r\\Crash_1\\crash.dmp\" --file \"C:\\r\\Crash_1\\player log.txt\" "
+                "--file \"C:\\logs\\\xC3\xA9t\xC3\xA9.txt\"\n");
+}
+
+TEST_F(BugReporterTest, WithoutFilesTheAttachedFileTokenIsRemoved) {
+  const std::wstring record = TempPath(L"no_files.txt");
+  settings_.bug_reporter_command = "\"" + WideToUtf8(test::SiblingPath(L"args_recorder_probe.exe")) +
+                                   "\" --out \"" + WideToUtf8(record) + "\" <attachFile:--file <file>>";
+  EXPECT_EQ(LaunchBugReporter(settings_, {}, ""), 1);
+  const std::vector<std::string> expected = {"--out", WideToUtf8(record), "end"};
+  EXPECT_EQ(ReadRecord(record), expected);
+}
+
+TEST_F(BugReporterTest, AnEmptyTemplateStartsNothingAndPrintsNothing) {
+  EXPECT_EQ(LaunchBugReporter(settings_, {L"C:\\crash.dmp"}, std::string(64, 'a')), 0);
+  EXPECT_EQ(output_.Take(), "");
+}
+
+TEST_F(BugReporterTest, AFailedStartNamesTheTemplateAsSent) {
+  settings_.bug_reporter_command = "Z:/no/such/folder/<appName>.exe --x";
+  settings_.app_name = "reporter";
+  EXPECT_EQ(LaunchBugReporter(settings_, {}, ""), 0);
+  EXPECT_EQ(output_.Take(),
+            "Launching custom bug reporter with command line:\n"
+            "  Z:/no/such/folder/reporter.exe --x\n"
+            "Failed to launch bug reporter: \"Z:/no/such/folder/<appName>.exe --x\"");
+}
+
+TEST_F(BugReporterTest, TheCommandLineIsConvertedFromUtf8) {
+  settings_.metadata = {{"user", "J\xC3\xBCrgen"}};
+  settings_.vendor = "\xE4\xBC\x9A\xE7\xA4\xBE";
+  EXPECT_EQ(BuildBugReporterCommandLine("r.exe <meta:user> <vendor> <attachFile:<file>>", settings_,
+                                        {L"C:\\\u00fc.dmp"}, ""),
+            L"r.exe J\u00fcrgen \u4f1a\u793e C:\\\u00fc.dmp");
+  EXPECT_EQ(output_.Take(), "");
+}
+
+TEST_F(BugReporterTest, TheTemplateIsReadFromTheArgumentNotTheSettings) {
+  settings_.bug_reporter_command = "ignored <appName>";
+  settings_.app_name = "Game";
+  EXPECT_EQ(BuildBugReporterCommandLine("used <appName>", settings_, {}, ""), L"used Game");
+}
+
+}  // namespace
+}  // namespace nelko

@@ -1,0 +1,21 @@
+#pragma once
+// Starts the engine's custom bug reporter from its command-line template
+// (SetBugReporterAppPath) after a crash.
+#include <string>
+
+#include "session/session_settings.h"
+#include "ui/attachment_list.h"
+
+namespace nelko {
+
+// The template expanded with the session's values, the crash's files and the
+// crash hash (64 hex digits, or empty), as a UTF-16 command line.
+std::wstring BuildBugReporterCommandLine(const std::string& command_template, const SessionSettings& settings,
+                                         const AttachmentList& files, const std::string& report_hash);
+
+// Starts the bug reporter without waiting for it. 1 when it was started; 0
+// when the template is empty (nothing printed) or the start failed.
+int LaunchBugReporter(const SessionSettings& settings, const AttachmentList& files,
+                      const std::string& report_hash);
+
+}  // namespace nelko
