@@ -1,0 +1,11 @@
+#pragma once
+// The engine's "park" step: threads parked in known call chains, from
+// test_engine_chains.dll beside the engine.
+
+namespace test_engine {
+
+// Loads the chains library (with `rebase`, its preferred base is taken first,
+// so that it lands elsewhere) and parks the threads; false on failure.
+bool ParkThreads(int chains, int depth, bool rebase);
+
+}  // namespace test_engine
