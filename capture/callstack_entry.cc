@@ -46,15 +46,15 @@ std::string PrepareFrameLine(CallstackEntry& entry) {
   }
   if (entry.module_name[0] == '\0') CopyEntryText(entry.module_name, kEntryTextSize, "(<unknown>)");
   char line[2048];
+  // As a pointer of the running build prints: the low half on x86.
+  const uint64_t shown = sizeof(void*) == 4 ? static_cast<uint32_t>(entry.address) : entry.address;
+  const int width = static_cast<int>(sizeof(void*) * 2);
   if (entry.line_file_name[0] != '\0') {
-    std::snprintf(line, sizeof(line), "0x%08" PRIX32 " (%s) [%s:%" PRIu32 "] %s \n",
-                  static_cast<uint32_t>(entry.address), entry.module_name, entry.line_file_name,
-                  entry.line_number, entry.name);
+    std::snprintf(line, sizeof(line), "0x%0*" PRIX64 " (%s) [%s:%" PRIu32 "] %s \n", width, shown,
+                  entry.module_name, entry.line_file_name, entry.line_number, entry.name);
   } else {
-    // As a pointer of the running build prints: the low half on x86.
-    const uint64_t shown = sizeof(void*) == 4 ? static_cast<uint32_t>(entry.address) : entry.address;
-    std::snprintf(line, sizeof(line), "0x%0*" PRIX64 " (%s) %s\n", static_cast<int>(sizeof(void*) * 2), shown,
-                  entry.module_name, entry.name);
+    std::snprintf(line, sizeof(line), "0x%0*" PRIX64 " (%s) %s\n", width, shown, entry.module_name,
+                  entry.name);
   }
   return line;
 }

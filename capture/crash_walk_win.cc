@@ -48,7 +48,8 @@ CrashWalk::~CrashWalk() = default;
 void CrashWalk::BeginReport(CrashReport& report, bool is_editor) {
   // A bare report made for the editor keeps its default is_editor; the
   // session's flag still says where the application's own modules lie.
-  state_->receiver = std::make_unique<FrameReceiver>(report, OwnExecutablePath(), report.is_editor || is_editor);
+  state_->receiver =
+      std::make_unique<FrameReceiver>(report, OwnExecutablePath(), report.is_editor || is_editor);
   state_->walker->SetReceiver(state_->receiver.get());
 }
 

@@ -21,8 +21,8 @@ extern "C" void __cdecl ThrowReadException(uint32_t first, uint32_t second, uint
   RaiseReadException(exception);
 }
 
-std::unique_ptr<ManagedFrameReader> ManagedFrameReader::Create(const std::string& runtime_path, HANDLE process,
-                                                               uintptr_t managed_context) {
+std::unique_ptr<ManagedFrameReader> ManagedFrameReader::Create(const std::string& runtime_path,
+                                                               HANDLE process, uintptr_t managed_context) {
   if (runtime_path.empty()) return nullptr;
   HMODULE runtime = LoadLibraryW(Utf8ToWide(runtime_path).c_str());
   if (runtime == nullptr) return nullptr;
@@ -42,8 +42,8 @@ bool ManagedFrameReader::ResolveFrame(uintptr_t address, CallstackEntry& entry) 
   char method_name[kManagedNameSize] = {};
   char class_name[kManagedNameSize] = {};
   entry.module_name[0] = '\0';
-  StackFrameDetails details = {method_name, kManagedNameSize, class_name,       kManagedNameSize,
-                               entry.module_name, static_cast<uint32_t>(kEntryTextSize)};
+  StackFrameDetails details = {method_name,      kManagedNameSize,  class_name,
+                               kManagedNameSize, entry.module_name, static_cast<uint32_t>(kEntryTextSize)};
   if (managed_context_ == 0) return false;
   auto details_fn = reinterpret_cast<FrameDetailsFn>(
       reinterpret_cast<void*>(GetProcAddress(runtime_, "mono_nelko_oop_get_stack_frame_details")));
@@ -57,7 +57,8 @@ bool ManagedFrameReader::ResolveFrame(uintptr_t address, CallstackEntry& entry) 
   class_name[kManagedNameSize - 1] = '\0';
   entry.module_name[kEntryTextSize - 1] = '\0';
   if (entry.module_name[0] == '\0') CopyEntryText(entry.module_name, kEntryTextSize, kManagedImageFallback);
-  CopyEntryText(entry.name, kEntryTextSize, ManagedFrameName(class_name, method_name, kEntryTextSize - 1).c_str());
+  CopyEntryText(entry.name, kEntryTextSize,
+                ManagedFrameName(class_name, method_name, kEntryTextSize - 1).c_str());
   entry.managed = 1;
   return true;
 }

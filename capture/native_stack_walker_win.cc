@@ -99,7 +99,8 @@ class NativeStackWalker::CountedSymbolLock {
   NativeStackWalker& walker_;
 };
 
-NativeStackWalker::NativeStackWalker(HANDLE process, DWORD process_id, uint32_t options, const char* search_path)
+NativeStackWalker::NativeStackWalker(HANDLE process, DWORD process_id, uint32_t options,
+                                     const char* search_path)
     : engine_(std::make_unique<SymbolEngine>(*this, process)),
       process_(process),
       process_id_(process_id),
@@ -129,15 +130,17 @@ void NativeStackWalker::OnSymInit(const char* search_path, DWORD sym_options, co
   if (version[0] != '\0') Output("%s", version);
 }
 
-void NativeStackWalker::OnLoadModule(const char* image_path, const char* module_name, uint64_t base, DWORD size,
-                                     DWORD result, const char* sym_type, const char* pdb_name,
+void NativeStackWalker::OnLoadModule(const char* image_path, const char* module_name, uint64_t base,
+                                     DWORD size, DWORD result, const char* sym_type, const char* pdb_name,
                                      uint64_t file_version) {
   void* shown_base = reinterpret_cast<void*>(static_cast<uintptr_t>(base));
   if (file_version != 0) {
     Output("%s:%s (%p), size: %lu (result: %lu), SymType: '%s', PDB: '%s', fileVersion: %u.%u.%u.%u\n",
            image_path, module_name, shown_base, size, result, sym_type, pdb_name,
-           static_cast<unsigned>((file_version >> 48) & 0xFFFF), static_cast<unsigned>((file_version >> 32) & 0xFFFF),
-           static_cast<unsigned>((file_version >> 16) & 0xFFFF), static_cast<unsigned>(file_version & 0xFFFF));
+           static_cast<unsigned>((file_version >> 48) & 0xFFFF),
+           static_cast<unsigned>((file_version >> 32) & 0xFFFF),
+           static_cast<unsigned>((file_version >> 16) & 0xFFFF),
+           static_cast<unsigned>(file_version & 0xFFFF));
   } else {
     Output("%s:%s (%p), size: %lu (result: %lu), SymType: '%s', PDB: '%s'\n", image_path, module_name,
            shown_base, size, result, sym_type, pdb_name);
@@ -156,7 +159,9 @@ void NativeStackWalker::OnDbgHelpErr(const char* function, DWORD error, uint64_t
 
 void NativeStackWalker::OnOutput(const char* text) { OutputDebugStringA(text); }
 
-bool NativeStackWalker::ResolveSpecialFrame(uintptr_t /*address*/, CallstackEntry& /*entry*/) { return false; }
+bool NativeStackWalker::ResolveSpecialFrame(uintptr_t /*address*/, CallstackEntry& /*entry*/) {
+  return false;
+}
 
 bool NativeStackWalker::LoadModules(bool force) {
   if (modules_loaded_ && !force) return true;
@@ -201,10 +206,10 @@ bool NativeStackWalker::LoadModulesFromToolhelp() {
     if (!library) continue;
     auto create = reinterpret_cast<CreateSnapshotFn>(
         reinterpret_cast<void*>(GetProcAddress(library.get(), "CreateToolhelp32Snapshot")));
-    auto first =
-        reinterpret_cast<ModuleWalkFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32First")));
-    auto next =
-        reinterpret_cast<ModuleWalkFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32Next")));
+    auto first = reinterpret_cast<ModuleWalkFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32First")));
+    auto next = reinterpret_cast<ModuleWalkFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32Next")));
     if (create == nullptr || first == nullptr || next == nullptr) continue;
     ScopedHandle snapshot(create(TH32CS_SNAPMODULE, process_id_));
     if (!snapshot) return false;
@@ -254,9 +259,9 @@ bool NativeStackWalker::LoadModulesFromPsapi() {
     image[0] = name[0] = '\0';
     file_name(process_, modules[i], image.data(), static_cast<DWORD>(image.size()));
     base_name(process_, modules[i], name.data(), static_cast<DWORD>(name.size()));
-    const DWORD result = RegisterModule(image.data(), name.data(),
-                                        WidenAddress(reinterpret_cast<uintptr_t>(info.lpBaseOfDll)),
-                                        info.SizeOfImage);
+    const DWORD result =
+        RegisterModule(image.data(), name.data(), WidenAddress(reinterpret_cast<uintptr_t>(info.lpBaseOfDll)),
+                       info.SizeOfImage);
     if (result != 0) OnDbgHelpErr("LoadModule", result, 0);
   }
   if (listed > 0) modules_loaded_ = true;
@@ -339,8 +344,8 @@ bool ReadRemoteWord(void* context, uint32_t address, uint32_t* value) {
   // broken link is a failed read and not a fault.
   SIZE_T got = 0;
   return ReadProcessMemory(static_cast<RemoteStack*>(context)->process,
-                           reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), value, sizeof(*value),
-                           &got) &&
+                           reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), value,
+                           sizeof(*value), &got) &&
          got == sizeof(*value);
 }
 
@@ -421,7 +426,11 @@ void NativeStackWalker::Symbolise() {
       symbol->MaxNameLength = kEntryTextSize;
       bool found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
       if (!found) {
-        if (!reloaded) {
+        // A module loaded after the list was taken is found by loading the
+        // list again, once per pass. An address inside a known module only
+        // lacks a symbol: reloading every module cannot help it and costs
+        // far more than the whole lookup.
+        if (!reloaded && engine_->sym_get_module_base64(process_, address) == 0) {
           reloaded = true;
           LoadModules(true);
         }
@@ -430,7 +439,8 @@ void NativeStackWalker::Symbolise() {
       }
       if (found) {
         CopyEntryText(entry.name, kEntryTextSize, symbol->Name);
-        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_name, kEntryTextSize, UNDNAME_NAME_ONLY);
+        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_name, kEntryTextSize,
+                                        UNDNAME_NAME_ONLY);
         engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_full_name, kEntryTextSize,
                                         UNDNAME_COMPLETE);
       }
@@ -479,7 +489,9 @@ void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
     std::memcpy(signature, &info->PdbSig70, sizeof(signature));
     bool any = info->PdbAge != 0;
     for (uint8_t b : signature) any = any || b != 0;
-    if (any) CopyEntryText(entry.pdb_identifier, kPdbIdentifierSize, FormatPdbIdentifier(signature, info->PdbAge).c_str());
+    if (any)
+      CopyEntryText(entry.pdb_identifier, kPdbIdentifierSize,
+                    FormatPdbIdentifier(signature, info->PdbAge).c_str());
   }
 }
 

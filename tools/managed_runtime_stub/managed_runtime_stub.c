@@ -69,7 +69,8 @@ static void CopyName(char* destination, uint32_t capacity, const char* source) {
   destination[n] = '\0';
 }
 
-__declspec(dllexport) int __cdecl mono_nelko_oop_init(ReadMemoryFn read, ReadFailureFn fail, void* user_data) {
+__declspec(dllexport) int __cdecl mono_nelko_oop_init(ReadMemoryFn read, ReadFailureFn fail,
+                                                      void* user_data) {
   g_read = read;
   g_fail = fail;
   g_user_data = user_data;
@@ -77,7 +78,7 @@ __declspec(dllexport) int __cdecl mono_nelko_oop_init(ReadMemoryFn read, ReadFai
 }
 
 __declspec(dllexport) int __cdecl mono_nelko_oop_get_stack_frame_details(uintptr_t context, uintptr_t address,
-                                                                          StackFrameDetails* details) {
+                                                                         StackFrameDetails* details) {
   StubHeader header;
   StubEntry entry;
   uint32_t i;

@@ -24,7 +24,8 @@ bool ParkThreads(int chains, int depth, bool rebase) {
     return false;
   }
   using ParkFn = int (*)(int, int);
-  auto park = reinterpret_cast<ParkFn>(reinterpret_cast<void*>(GetProcAddress(chains_library, "ParkThreads")));
+  auto park =
+      reinterpret_cast<ParkFn>(reinterpret_cast<void*>(GetProcAddress(chains_library, "ParkThreads")));
   return park != nullptr && park(chains, depth) > 0;
 }
 

@@ -150,7 +150,8 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
     LPTHREAD_START_ROUTINE start = i < chains ? ParkedMain : i == chains ? FailMain : DeepMain;
     void* argument = i < chains || i == chains ? static_cast<void*>(&records[i]) : static_cast<void*>(deep);
     // Deep chains need more than the default stack.
-    HANDLE thread = CreateThread(nullptr, 4 << 20, start, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, 4 << 20, start, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) return 0;
     CloseHandle(thread);
   }
