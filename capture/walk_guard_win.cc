@@ -58,6 +58,18 @@ void InstallGuardHandlerOnce() {
   (void)handler;
 }
 
+#if !defined(__x86_64__)
+// The head of the thread's frame-based handler chain (the first word of the
+// thread block, at fs:0).
+void* SehChainHead() {
+  void* head;
+  __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+
+void SetSehChainHead(void* head) { __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+#endif
+
 __attribute__((noinline)) void CallBody(void (*body)(void*), void* argument, GuardFrame* guard) {
   try {
     body(argument);
@@ -79,8 +91,7 @@ GuardResult RunGuarded(void (*body)(void*), void* argument) {
   // In the 32-bit build frame-based handlers form a chain in the thread block;
   // records of the abandoned frames must not stay in it. (x64 handlers live in
   // the modules' tables, not on the stack.)
-  NT_TIB* tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
-  _EXCEPTION_REGISTRATION_RECORD* volatile saved_chain = tib->ExceptionList;
+  void* volatile saved_chain = SehChainHead();
 #endif
   guard->outer = t_guard;
   t_guard = guard;
@@ -88,7 +99,7 @@ GuardResult RunGuarded(void (*body)(void*), void* argument) {
     CallBody(body, argument, guard);
   } else {
 #if !defined(__x86_64__)
-    tib->ExceptionList = saved_chain;
+    SetSehChainHead(saved_chain);
 #endif
   }
   t_guard = guard->outer;
