@@ -3,6 +3,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,10 @@ static_assert(sizeof(void*) != 4 || sizeof(IMAGEHLP_LINE64) == 24, "x86 line rec
 static_assert(sizeof(void*) != 4 || sizeof(tagMODULEENTRY32) == 548, "x86 toolhelp module entry");
 static_assert(sizeof(void*) != 4 || sizeof(CONTEXT) == 716, "x86 register state");
 static_assert(sizeof(IMAGEHLP_MODULE64) <= kModuleRecordCopySize, "the module record fits its copy");
+
+// The cache of the collection that is running: the unwinder's read routine
+// has no context of its own.
+thread_local RemotePageCache* t_collecting = nullptr;
 
 // A 32-bit address is sign-extended as the symbol functions expect; a 64-bit
 // one is taken as it is.
@@ -322,6 +327,8 @@ bool NativeStackWalker::WalkThread(HANDLE thread) {
 }
 
 void NativeStackWalker::AbandonWalk() {
+  t_collecting = nullptr;
+  page_cache_.Clear();
   if (suspended_thread_ != nullptr) {
     ResumeThread(suspended_thread_);
     suspended_thread_ = nullptr;
@@ -351,6 +358,56 @@ bool ReadRemoteWord(void* context, uint32_t address, uint32_t* value) {
 
 }  // namespace
 #endif
+
+bool RemotePageCache::Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    const uint64_t at = address + done;
+    const uint64_t page = at & ~static_cast<uint64_t>(kPageSize - 1);
+    const size_t offset = static_cast<size_t>(at - page);
+    const size_t chunk = std::min(size - done, kPageSize - offset);
+    auto it = pages_.find(page);
+    if (it == pages_.end()) {
+      if (pages_.size() >= kMaxPages) {
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), out + done,
+                               chunk, &got) ||
+            got != chunk) {
+          break;
+        }
+        done += chunk;
+        continue;
+      }
+      auto data = std::make_unique<uint8_t[]>(kPageSize);
+      SIZE_T got = 0;
+      // Protection is per page, so a page reads whole or not at all.
+      if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(page)), data.get(),
+                             kPageSize, &got) ||
+          got != kPageSize) {
+        data.reset();
+      }
+      it = pages_.emplace(page, std::move(data)).first;
+    }
+    if (!it->second) break;
+    std::memcpy(out + done, it->second.get() + offset, chunk);
+    done += chunk;
+  }
+  *bytes_read = done;
+  return done == size;
+}
+
+BOOL CALLBACK NativeStackWalker::ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
+                                                  LPDWORD bytes_read) {
+  size_t got = 0;
+  const bool ok =
+      t_collecting != nullptr
+          ? t_collecting->Read(process, address, buffer, size, &got)
+          : ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), buffer,
+                              size, reinterpret_cast<SIZE_T*>(&got));
+  if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(got);
+  return ok ? TRUE : FALSE;
+}
 
 bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
   CONTEXT context = {};
@@ -382,19 +439,25 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
     frame.AddrStack.Offset = context.Rsp;
     frame.AddrStack.Mode = AddrModeFlat;
     CountedSymbolLock lock(*this);
+    page_cache_.Clear();
+    t_collecting = &page_cache_;
     while (addresses_.size() < kMaxReturnAddresses &&
-           engine_->stack_walk64(IMAGE_FILE_MACHINE_AMD64, process_, thread, &frame, &context, nullptr,
-                                 engine_->sym_function_table_access64, engine_->sym_get_module_base64,
-                                 nullptr) &&
+           engine_->stack_walk64(IMAGE_FILE_MACHINE_AMD64, process_, thread, &frame, &context,
+                                 &ReadThroughCache, engine_->sym_function_table_access64,
+                                 engine_->sym_get_module_base64, nullptr) &&
            frame.AddrPC.Offset != 0) {
       addresses_.push_back(static_cast<uintptr_t>(frame.AddrPC.Offset));
     }
+    t_collecting = nullptr;
+    page_cache_.Clear();
   } else {
     complete = false;
   }
 #else
-  RemoteStack stack{process_};
+  RemoteStack stack{process_, &page_cache_};
+  page_cache_.Clear();
   complete = WalkFramePointerChain(context.Eip, context.Ebp, ReadRemoteWord, &stack, &addresses_);
+  page_cache_.Clear();
 #endif
 
   if (suspended_thread_ != nullptr) {

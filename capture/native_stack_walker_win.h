@@ -8,12 +8,28 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "capture/callstack_entry.h"
 #include "capture/symbol_engine_win.h"
 
 namespace nelko {
+
+// Pages of another process read during one stack collection: the unwinder
+// reads the stack and the unwind tables a few bytes at a time, and every read
+// of another process is a trip through the system.
+class RemotePageCache {
+ public:
+  static constexpr size_t kPageSize = 4096;
+  static constexpr size_t kMaxPages = 1024;  // beyond this, reads go straight through
+  void Clear() { pages_.clear(); }
+  // Like ReadProcessMemory; true when all `size` bytes were read.
+  bool Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read);
+
+ private:
+  std::unordered_map<uint64_t, std::unique_ptr<uint8_t[]>> pages_;  // null: unreadable page
+};
 
 class NativeStackWalker {
  public:
@@ -67,6 +83,9 @@ class NativeStackWalker {
   void Symbolise();
   void FillModuleInfo(CallstackEntry& entry);
 
+  static BOOL CALLBACK ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
+                                        LPDWORD bytes_read);
+
   std::unique_ptr<SymbolEngine> engine_;
   HANDLE process_;
   DWORD process_id_;
@@ -80,6 +99,7 @@ class NativeStackWalker {
   std::unique_ptr<CallstackEntry> entry_;
   std::vector<uint8_t> symbol_record_;
   std::vector<uint8_t> module_record_;
+  RemotePageCache page_cache_;
   HANDLE suspended_thread_ = nullptr;
   int held_locks_ = 0;
 };
