@@ -197,6 +197,26 @@ TEST_F(CrashWalkTest, AReadFailureInTheRuntimeEndsThatThreadOnlyAndReleasesEvery
   EXPECT_GE(FindNative(next_record, engine_->base + next.rva[0]), 0);
 }
 
+TEST_F(CrashWalkTest, AFaultInsideTheRuntimeEndsThatThreadLikeAReadFailure) {
+  ASSERT_NE(engine_, nullptr);
+  CrashWalk walk(engine_->process(), StubPath(), engine_->managed_context);
+  CrashReport report;
+  walk.BeginReport(report, false);
+  const ParkedThread& faulting = engine_->First("fault");
+  ScopedHandle thread = engine_->OpenParkedThread(faulting.id);
+  Thread record;
+  EXPECT_FALSE(walk.WalkThread(thread.get(), record));
+  ASSERT_FALSE(record.frames().empty());
+  ExpectChainFrame(record.frames().back(), *engine_, faulting.rva[0]);
+  EXPECT_EQ(SymbolEngineLock().owner(), 0u);
+
+  const ParkedThread& next = engine_->First("chain");
+  ScopedHandle next_thread = engine_->OpenParkedThread(next.id);
+  Thread next_record;
+  EXPECT_TRUE(walk.WalkThread(next_thread.get(), next_record));
+  EXPECT_GE(FindNative(next_record, engine_->base + next.rva[0]), 0);
+}
+
 TEST_F(CrashWalkTest, AChainDeeperThanTheLimitYieldsExactly1024Frames) {
   ASSERT_NE(engine_, nullptr);
   CrashWalk walk(engine_->process(), StubPath(), engine_->managed_context);

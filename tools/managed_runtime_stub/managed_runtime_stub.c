@@ -11,13 +11,16 @@
  *   entries { uint64 begin, uint64 end, uint32 flags, uint32 reserved,
  *             char class_name[64], char method_name[64], char image_name[64] }
  * An address in [begin, end) is managed code. With flag 1 the entry's
- * lookup reads an unreadable address and reports the read failure instead. */
+ * lookup reads an unreadable address and reports the read failure instead;
+ * with flag 2 it faults (writes to the never-mapped first page), as a broken
+ * runtime would. */
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
 #define STUB_MAGIC 0x544D4B4Eu /* "NKMT" */
 #define STUB_FLAG_FAIL_READ 1u
+#define STUB_FLAG_FAULT 2u
 #define STUB_NAME_SIZE 64
 
 typedef struct {
@@ -92,6 +95,9 @@ __declspec(dllexport) int __cdecl mono_nelko_oop_get_stack_frame_details(uintptr
       /* The first page is never mapped. */
       uint32_t word;
       ReadOrFail(&word, 16, sizeof(word));
+    }
+    if (entry.flags & STUB_FLAG_FAULT) {
+      *(volatile uint32_t*)(uintptr_t)16 = 0;
     }
     CopyName(details->class_name, details->class_name_capacity, entry.class_name);
     CopyName(details->method_name, details->method_name_capacity, entry.method_name);

@@ -9,6 +9,8 @@
 //   fail   FailMain -> FailOuter -> FailMiddle -> ChainInner (parked); the
 //          managed table makes the stand-in runtime fail to read on the
 //          return address into FailOuter
+//   fault  FaultMain -> FaultOuter -> FaultMiddle -> ChainInner (parked); the
+//          stand-in runtime faults on the return address into FaultOuter
 //   deep   DeepMain -> DeepRecurse x depth -> ChainInner (parked)
 // The managed table names the return address into ChainOuter
 // "Game.Player.Update()" (without an image name).
@@ -24,6 +26,7 @@ namespace {
 
 constexpr uint32_t kTableMagic = 0x544D4B4Eu;  // "NKMT"
 constexpr uint32_t kFlagFailRead = 1;
+constexpr uint32_t kFlagFault = 2;
 
 struct TableEntry {
   uint64_t begin;
@@ -86,6 +89,18 @@ NOINLINE void FailOuter(ChainRecord* r) {
   g_sink = g_sink + 1;
 }
 
+NOINLINE void FaultMiddle(ChainRecord* r) {
+  r->returns[1] = __builtin_return_address(0);
+  ChainInner(r);
+  g_sink = g_sink + 1;
+}
+
+NOINLINE void FaultOuter(ChainRecord* r) {
+  r->returns[2] = __builtin_return_address(0);
+  FaultMiddle(r);
+  g_sink = g_sink + 1;
+}
+
 NOINLINE void DeepRecurse(ChainRecord* r, int n) {
   if (n > 0) {
     DeepRecurse(r, n - 1);
@@ -110,6 +125,11 @@ DWORD WINAPI FailMain(void* p) {
   return 0;
 }
 
+DWORD WINAPI FaultMain(void* p) {
+  FaultOuter(static_cast<ChainRecord*>(p));
+  return 0;
+}
+
 DWORD WINAPI DeepMain(void* p) {
   auto* start = static_cast<DeepStart*>(p);
   DeepRecurse(start->record, start->depth);
@@ -131,7 +151,7 @@ uintptr_t Rva(void* address, HMODULE base) {
 
 }  // namespace
 
-// Starts `chains` chain threads, one fail thread and, when `depth` > 0, one
+// Starts `chains` chain threads, one fail thread, one fault thread and, when `depth` > 0, one
 // deep thread; returns when all are parked, after printing
 //   engine: chains base 0x<base> managed-context 0x<table>
 //   engine: parked <kind> <thread id> <rva> <rva> <rva>
@@ -143,12 +163,17 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
                      reinterpret_cast<LPCWSTR>(&ParkThreads), &self);
   g_ready = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
   g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const int total = chains + 1 + (depth > 0 ? 1 : 0);
+  const int fail = chains;
+  const int fault = chains + 1;
+  const int total = chains + 2 + (depth > 0 ? 1 : 0);
   auto* records = new ChainRecord[total];
   auto* deep = new DeepStart{&records[total - 1], depth};
   for (int i = 0; i < total; ++i) {
-    LPTHREAD_START_ROUTINE start = i < chains ? ParkedMain : i == chains ? FailMain : DeepMain;
-    void* argument = i < chains || i == chains ? static_cast<void*>(&records[i]) : static_cast<void*>(deep);
+    LPTHREAD_START_ROUTINE start = i < chains   ? ParkedMain
+                                   : i == fail  ? FailMain
+                                   : i == fault ? FaultMain
+                                                : DeepMain;
+    void* argument = i <= fault ? static_cast<void*>(&records[i]) : static_cast<void*>(deep);
     // Deep chains need more than the default stack.
     HANDLE thread =
         CreateThread(nullptr, 4 << 20, start, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
@@ -159,13 +184,14 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
 
   g_table.magic = kTableMagic;
   if (chains > 0) AddEntry(records[0].returns[1], "Game.Player", "Update", 0);
-  AddEntry(records[chains].returns[1], "Game.Broken", "Read", kFlagFailRead);
+  AddEntry(records[fail].returns[1], "Game.Broken", "Read", kFlagFailRead);
+  AddEntry(records[fault].returns[1], "Game.Broken", "Fault", kFlagFault);
 
   std::printf("engine: chains base 0x%llx managed-context 0x%llx\n",
               static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)),
               static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&g_table)));
   for (int i = 0; i < total; ++i) {
-    const char* kind = i < chains ? "chain" : i == chains ? "fail" : "deep";
+    const char* kind = i < chains ? "chain" : i == fail ? "fail" : i == fault ? "fault" : "deep";
     std::printf("engine: parked %s %lu %llx %llx %llx\n", kind, records[i].thread_id,
                 static_cast<unsigned long long>(Rva(records[i].returns[0], self)),
                 static_cast<unsigned long long>(Rva(records[i].returns[1], self)),
