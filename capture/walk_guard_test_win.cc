@@ -63,6 +63,22 @@ TEST(WalkGuardTest, TheInnermostGuardCatchesAndTheOuterBodyGoesOn) {
   EXPECT_EQ(state, 2);
 }
 
+DWORD WINAPI GuardOnAnotherThread(void* argument) {
+  *static_cast<GuardResult*>(argument) = RunGuarded(&FailsToRead, nullptr);
+  return 0;
+}
+
+TEST(WalkGuardTest, GuardsOfTwoThreadsEachCatchTheirOwnFailure) {
+  GuardResult other;
+  HANDLE thread = CreateThread(nullptr, 0, &GuardOnAnotherThread, &other, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  const GuardResult mine = RunGuarded(&FailsToRead, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(mine.outcome, WalkOutcome::kReadException);
+  EXPECT_EQ(other.outcome, WalkOutcome::kReadException);
+}
+
 TEST(WalkGuardTest, ManyFailuresInARowLeaveTheThreadSound) {
   for (int i = 0; i < 1000; ++i) {
     ASSERT_EQ(RunGuarded(&FailsToRead, nullptr).outcome, WalkOutcome::kReadException);

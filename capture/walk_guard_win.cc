@@ -1,5 +1,9 @@
 #include "capture/walk_guard_win.h"
 
+#include <atomic>
+
+#include "base/recursive_mutex.h"
+
 namespace nelko {
 
 namespace {
@@ -8,16 +12,26 @@ struct GuardFrame {
   void* jump[5] = {};  // __builtin_setjmp's buffer
   GuardResult result;
   GuardFrame* outer = nullptr;
+  DWORD thread_id = 0;
 };
 
-thread_local GuardFrame* t_guard = nullptr;
+// The innermost active guard. The vectored handler sees every exception of
+// every thread, so it must not touch thread-local storage (emulated by the
+// compiler's runtime, which may allocate); guards of different threads take
+// turns instead (GuardTurns), and the handler compares thread ids.
+std::atomic<GuardFrame*> g_guard{nullptr};
+
+RecursiveMutex& GuardTurns() {
+  static RecursiveMutex mutex;
+  return mutex;
+}
 
 // Only errors of the system are faults to catch; exceptions of other
 // programs' C++ runtimes (customer bit set) and informational codes (such as
 // the debug-output one) belong to whoever raised them.
 bool IsSystemError(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u && (code & 0x20000000u) == 0; }
 
-[[noreturn]] void JumpBackToGuard() { __builtin_longjmp(t_guard->jump, 1); }
+[[noreturn]] void JumpBackToGuard() { __builtin_longjmp(g_guard.load()->jump, 1); }
 
 // Resumes the faulting thread in JumpBackToGuard, on a stack pointer safely
 // below everything live, as if it had been called there.
@@ -32,8 +46,8 @@ void Redirect(CONTEXT* context) {
 }
 
 LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
-  GuardFrame* guard = t_guard;
-  if (guard == nullptr) return EXCEPTION_CONTINUE_SEARCH;
+  GuardFrame* guard = g_guard.load();
+  if (guard == nullptr || guard->thread_id != GetCurrentThreadId()) return EXCEPTION_CONTINUE_SEARCH;
   const EXCEPTION_RECORD* record = info->ExceptionRecord;
   if (record->ExceptionCode == kReadExceptionCode && record->NumberParameters >= 3) {
     guard->result.outcome = WalkOutcome::kReadException;
@@ -85,16 +99,18 @@ __attribute__((noinline)) void CallBody(void (*body)(void*), void* argument, Gua
 
 GuardResult RunGuarded(void (*body)(void*), void* argument) {
   InstallGuardHandlerOnce();
+  RecursiveMutexLock turn(GuardTurns());
   GuardFrame frame;
   GuardFrame* volatile guard = &frame;
+  guard->thread_id = GetCurrentThreadId();
 #if !defined(__x86_64__)
   // In the 32-bit build frame-based handlers form a chain in the thread block;
   // records of the abandoned frames must not stay in it. (x64 handlers live in
   // the modules' tables, not on the stack.)
   void* volatile saved_chain = SehChainHead();
 #endif
-  guard->outer = t_guard;
-  t_guard = guard;
+  guard->outer = g_guard.load();
+  g_guard.store(guard);
   if (__builtin_setjmp(guard->jump) == 0) {
     CallBody(body, argument, guard);
   } else {
@@ -102,7 +118,7 @@ GuardResult RunGuarded(void (*body)(void*), void* argument) {
     SetSehChainHead(saved_chain);
 #endif
   }
-  t_guard = guard->outer;
+  g_guard.store(guard->outer);
   return guard->result;
 }
 
