@@ -344,16 +344,15 @@ namespace {
 
 struct RemoteStack {
   HANDLE process;
+  RemotePageCache* cache;
 };
 
 bool ReadRemoteWord(void* context, uint32_t address, uint32_t* value) {
   // Read through the system even in the handler's own process, so that a
   // broken link is a failed read and not a fault.
-  SIZE_T got = 0;
-  return ReadProcessMemory(static_cast<RemoteStack*>(context)->process,
-                           reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), value,
-                           sizeof(*value), &got) &&
-         got == sizeof(*value);
+  auto* stack = static_cast<RemoteStack*>(context);
+  size_t got = 0;
+  return stack->cache->Read(stack->process, address, value, sizeof(*value), &got);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ typedef void(__cdecl* ReadFailureFn)(uint32_t first, uint32_t second, uint32_t t
 static ReadMemoryFn g_read;
 static ReadFailureFn g_fail;
 static void* g_user_data;
+/* The first page is never mapped. */
+static volatile uintptr_t g_never_mapped = 16;
 
 /* Reads or reports: a failed read goes to the handler's failure callback,
  * which does not return. */
@@ -97,7 +99,7 @@ __declspec(dllexport) int __cdecl mono_nelko_oop_get_stack_frame_details(uintptr
       ReadOrFail(&word, 16, sizeof(word));
     }
     if (entry.flags & STUB_FLAG_FAULT) {
-      *(volatile uint32_t*)(uintptr_t)16 = 0;
+      *(volatile uint32_t*)g_never_mapped = 0;
     }
     CopyName(details->class_name, details->class_name_capacity, entry.class_name);
     CopyName(details->method_name, details->method_name_capacity, entry.method_name);
