@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -17,8 +18,12 @@ namespace {
 constexpr size_t kLineSize = 2048;
 constexpr size_t kSymbolRecordSize = sizeof(IMAGEHLP_SYMBOL64) + 2048;
 constexpr size_t kModuleRecordCopySize = 4096;
-// The shorter module record that older symbol libraries accept.
+// The module record up to its identity and symbol flags (without the newer
+// machine-type fields, which older symbol libraries refuse), and the shorter
+// record that the oldest accept.
+constexpr DWORD kFullModuleRecordSize = offsetof(IMAGEHLP_MODULE64, MachineType);
 constexpr DWORD kShortModuleRecordSize = 584;
+static_assert(sizeof(void*) != 4 || kFullModuleRecordSize == 1672, "x86 full module record");
 
 static_assert(sizeof(IMAGEHLP_SYMBOL64) == 32, "symbol record header");
 static_assert(kSymbolRecordSize == 2080, "one symbol record with a 2048-byte name");
@@ -298,7 +303,7 @@ DWORD NativeStackWalker::RegisterModule(const char* image_path, const char* modu
     CountedSymbolLock lock(*this);
     auto* info = reinterpret_cast<IMAGEHLP_MODULE64*>(module_record_.data());
     std::memset(info, 0, module_record_.size());
-    info->SizeOfStruct = sizeof(IMAGEHLP_MODULE64);
+    info->SizeOfStruct = kFullModuleRecordSize;
     BOOL ok = engine_->sym_get_module_info64(process_, base, info);
     if (!ok) {
       std::memset(info, 0, module_record_.size());
@@ -527,8 +532,9 @@ void NativeStackWalker::Symbolise() {
 void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
   auto* info = reinterpret_cast<IMAGEHLP_MODULE64*>(module_record_.data());
   std::memset(info, 0, module_record_.size());
-  info->SizeOfStruct = sizeof(IMAGEHLP_MODULE64);
+  info->SizeOfStruct = kFullModuleRecordSize;
   BOOL ok = engine_->sym_get_module_info64(process_, entry.address, info);
+  const bool full_record = ok != FALSE;
   if (!ok) {
     std::memset(info, 0, module_record_.size());
     info->SizeOfStruct = kShortModuleRecordSize;
@@ -546,7 +552,7 @@ void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
   CopyEntryText(entry.pdb_name, kEntryTextSize, info->CVData);
   // Only the long record carries the identity; an image without CodeView
   // data (all zero) has none rather than a string of zeros.
-  if (info->SizeOfStruct == sizeof(IMAGEHLP_MODULE64)) {
+  if (full_record) {
     uint8_t signature[16];
     std::memcpy(signature, &info->PdbSig70, sizeof(signature));
     bool any = info->PdbAge != 0;
