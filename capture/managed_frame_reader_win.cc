@@ -32,7 +32,20 @@ std::unique_ptr<ManagedFrameReader> ManagedFrameReader::Create(const std::string
     FreeLibrary(runtime);
     return nullptr;
   }
-  init(&ReadRemoteMemory, &ThrowReadException, process);
+  // The runtime may read the engine's memory already here, and a failure
+  // must not end the handler: the same guard as the walks, and no reader if
+  // the set-up did not finish. The library stays loaded either way.
+  struct InitCall {
+    InitFn init;
+    HANDLE process;
+  } call{init, process};
+  const GuardResult result = RunGuarded(
+      [](void* argument) {
+        auto* c = static_cast<InitCall*>(argument);
+        c->init(&ReadRemoteMemory, &ThrowReadException, c->process);
+      },
+      &call);
+  if (result.outcome != WalkOutcome::kCompleted) return nullptr;
   return std::unique_ptr<ManagedFrameReader>(new ManagedFrameReader(runtime, process, managed_context));
 }
 
