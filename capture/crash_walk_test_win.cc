@@ -20,6 +20,7 @@
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
 #include "capture/crash_stack_walker_win.h"
+#include "capture/managed_frame_reader_win.h"
 #include "capture/native_stack_walker_win.h"
 #include "capture/symbol_engine_win.h"
 #include "report/crash_report.h"
@@ -215,6 +216,19 @@ TEST_F(CrashWalkTest, AFaultInsideTheRuntimeEndsThatThreadLikeAReadFailure) {
   Thread next_record;
   EXPECT_TRUE(walk.WalkThread(next_thread.get(), next_record));
   EXPECT_GE(FindNative(next_record, engine_->base + next.rva[0]), 0);
+}
+
+TEST_F(CrashWalkTest, ARuntimeThatFailsToReadDuringItsSetUpGivesNoReaderAndNoCrash) {
+  ASSERT_NE(engine_, nullptr);
+  SetEnvironmentVariableW(L"MANAGED_RUNTIME_STUB_FAIL_INIT", L"1");
+  const auto failing = ManagedFrameReader::Create(StubPath(), engine_->process(), engine_->managed_context);
+  SetEnvironmentVariableW(L"MANAGED_RUNTIME_STUB_FAIL_INIT", nullptr);
+  EXPECT_EQ(failing, nullptr);
+  EXPECT_NE(ManagedFrameReader::Create(StubPath(), engine_->process(), engine_->managed_context), nullptr);
+  EXPECT_EQ(ManagedFrameReader::Create("", engine_->process(), engine_->managed_context), nullptr);
+  EXPECT_EQ(ManagedFrameReader::Create("Z:\\no\\such\\runtime.dll", engine_->process(), 1), nullptr);
+  // A library without the init export is no runtime.
+  EXPECT_EQ(ManagedFrameReader::Create("kernel32.dll", engine_->process(), 1), nullptr);
 }
 
 TEST_F(CrashWalkTest, AChainDeeperThanTheLimitYieldsExactly1024Frames) {

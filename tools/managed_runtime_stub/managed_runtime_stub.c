@@ -13,7 +13,12 @@
  * An address in [begin, end) is managed code. With flag 1 the entry's
  * lookup reads an unreadable address and reports the read failure instead;
  * with flag 2 it faults (writes to the never-mapped first page), as a broken
- * runtime would. */
+ * runtime would.
+ *
+ * With MANAGED_RUNTIME_STUB_FAIL_INIT set in the environment, the init export
+ * reports a read failure before it returns. */
+#include <windows.h>
+
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -76,9 +81,14 @@ static void CopyName(char* destination, uint32_t capacity, const char* source) {
 
 __declspec(dllexport) int __cdecl mono_nelko_oop_init(ReadMemoryFn read, ReadFailureFn fail,
                                                       void* user_data) {
+  char flag[8];
   g_read = read;
   g_fail = fail;
   g_user_data = user_data;
+  if (GetEnvironmentVariableA("MANAGED_RUNTIME_STUB_FAIL_INIT", flag, sizeof(flag)) > 0) {
+    uint32_t word;
+    ReadOrFail(&word, 16, sizeof(word));
+  }
   return 1;
 }
 
