@@ -90,25 +90,6 @@ uint64_t ReadFileVersion(const char* image_path) {
 
 }  // namespace
 
-// The symbol lock, counted so that AbandonWalk can release what an
-// interrupted pass still holds.
-class NativeStackWalker::CountedSymbolLock {
- public:
-  explicit CountedSymbolLock(NativeStackWalker& walker) : walker_(walker) {
-    SymbolEngineLock().lock();
-    ++walker_.held_locks_;
-  }
-  ~CountedSymbolLock() {
-    --walker_.held_locks_;
-    SymbolEngineLock().unlock();
-  }
-  CountedSymbolLock(const CountedSymbolLock&) = delete;
-  CountedSymbolLock& operator=(const CountedSymbolLock&) = delete;
-
- private:
-  NativeStackWalker& walker_;
-};
-
 NativeStackWalker::NativeStackWalker(HANDLE process, DWORD process_id, uint32_t options,
                                      const char* search_path)
     : engine_(std::make_unique<SymbolEngine>(*this, process)),

@@ -74,7 +74,24 @@ class NativeStackWalker {
 
  private:
   friend class SymbolEngine;
-  class CountedSymbolLock;
+  // The symbol lock, counted so that AbandonWalk can release what an
+  // interrupted walk still holds.
+  class CountedSymbolLock {
+   public:
+    explicit CountedSymbolLock(NativeStackWalker& walker) : walker_(walker) {
+      SymbolEngineLock().lock();
+      ++walker_.held_locks_;
+    }
+    ~CountedSymbolLock() {
+      --walker_.held_locks_;
+      SymbolEngineLock().unlock();
+    }
+    CountedSymbolLock(const CountedSymbolLock&) = delete;
+    CountedSymbolLock& operator=(const CountedSymbolLock&) = delete;
+
+   private:
+    NativeStackWalker& walker_;
+  };
 
   bool LoadModulesFromToolhelp();
   bool LoadModulesFromPsapi();

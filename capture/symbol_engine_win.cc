@@ -93,7 +93,8 @@ bool SymbolEngine::Init(const char* search_path) {
   char effective_path[2048] = {};
   DWORD options = 0;
   {
-    RecursiveMutexLock lock(SymbolEngineLock());
+    // Counted by the walker, so that a walk abandoned in here still releases it.
+    NativeStackWalker::CountedSymbolLock lock(owner_);
     if (sym_initialize(process_, search_path != nullptr ? search_path_.c_str() : nullptr, FALSE)) {
       initialised_ = true;
     } else {
