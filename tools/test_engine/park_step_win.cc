@@ -29,4 +29,13 @@ bool ParkThreads(int chains, int depth, bool rebase) {
   return park != nullptr && park(chains, depth) > 0;
 }
 
+uintptr_t ParkedManagedContext() {
+  HMODULE chains_library = GetModuleHandleW(L"test_engine_chains.dll");
+  if (chains_library == nullptr) return 0;
+  using ContextFn = uintptr_t (*)();
+  auto context =
+      reinterpret_cast<ContextFn>(reinterpret_cast<void*>(GetProcAddress(chains_library, "ManagedContext")));
+  return context != nullptr ? context() : 0;
+}
+
 }  // namespace test_engine

@@ -151,6 +151,12 @@ uintptr_t Rva(void* address, HMODULE base) {
 
 }  // namespace
 
+// Where the stand-in runtime's table lies (the crash data block's
+// managedContext); 0 until threads were parked.
+extern "C" __declspec(dllexport) uintptr_t ManagedContext() {
+  return g_table.magic == kTableMagic ? reinterpret_cast<uintptr_t>(&g_table) : 0;
+}
+
 // Starts `chains` chain threads, one fail thread, one fault thread and, when `depth` > 0, one
 // deep thread; returns when all are parked, after printing
 //   engine: chains base 0x<base> managed-context 0x<table>
