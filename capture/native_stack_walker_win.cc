@@ -395,6 +395,11 @@ BOOL CALLBACK NativeStackWalker::ReadThroughCache(HANDLE process, DWORD64 addres
 }
 
 bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
+#if defined(__x86_64__)
+  // The unwinder needs the modules; loading them is slow, so not while the
+  // thread is held.
+  if (!modules_loaded_) LoadModules(false);
+#endif
   CONTEXT context = {};
   const bool own_thread = GetThreadId(thread) == GetCurrentThreadId();
   if (own_thread) {
@@ -413,8 +418,8 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
   bool complete = true;
 #if defined(__x86_64__)
   // x64 code keeps no frame-pointer chain; the unwind tables of the modules
-  // say where each caller's frame lies.
-  if (!modules_loaded_) LoadModules(false);
+  // (registered before the thread was suspended) say where each caller's
+  // frame lies.
   if (engine_->loaded()) {
     STACKFRAME64 frame = {};
     frame.AddrPC.Offset = context.Rip;
