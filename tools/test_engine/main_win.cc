@@ -2,7 +2,10 @@
 // so that end-to-end tests can drive every outcome of an attach session.
 //
 //   test_engine [--handler PATH] [--arg ARG]... [--terminate] [--wait-for-user]
-//               [--quiet-handler] STEP...
+//               [--quiet-handler] [--no-handler] STEP...
+//
+// With --no-handler no handler is started (for tests that open the engine
+// themselves); the protocol steps then do nothing useful.
 //
 // Steps, run in order:
 //   send NAME N P1..PN   a command with N parameters
@@ -18,6 +21,10 @@
 //   wait-handler MS      wait for the handler and print its exit code
 //   exit CODE            end the engine at once with this exit code
 //   hang                 keep running until killed
+//   park N DEPTH REBASE  park N threads in known call chains, one whose
+//                        managed lookup fails, and one DEPTH frames deep
+//                        (none when 0); REBASE 1 loads the chains library
+//                        away from its preferred base (park_step_win.h)
 // Without an exit step the engine ends with 0 after the last step.
 #include <windows.h>
 
@@ -29,6 +36,7 @@
 #include <vector>
 
 #include "client/crash_handler_client_win.h"
+#include "park_step_win.h"
 
 namespace {
 
@@ -70,6 +78,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring handler = DefaultHandlerPath();
   nelko::client::StartOptions options;
   bool quiet = false;
+  bool no_handler = false;
   int i = 1;
   for (; i < argc; ++i) {
     const std::wstring a = argv[i];
@@ -83,6 +92,8 @@ int wmain(int argc, wchar_t** argv) {
       options.wait_for_user = true;
     } else if (a == L"--quiet-handler") {
       quiet = true;
+    } else if (a == L"--no-handler") {
+      no_handler = true;
     } else {
       break;
     }
@@ -96,11 +107,13 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   CrashHandlerClient client;
-  if (!client.Start(handler, options)) {
-    Say("engine: could not start the handler (%lu)\n", GetLastError());
-    return 3;
+  if (!no_handler) {
+    if (!client.Start(handler, options)) {
+      Say("engine: could not start the handler (%lu)\n", GetLastError());
+      return 3;
+    }
+    Say("engine: handler pid %lu\n", client.handler_pid());
   }
-  Say("engine: handler pid %lu\n", client.handler_pid());
 
   for (; i < argc; ++i) {
     const std::wstring step = argv[i];
@@ -156,6 +169,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (step == L"exit") {
       std::fflush(stdout);
       ExitProcess(static_cast<UINT>(_wtoi(arg(1).c_str())));
+    } else if (step == L"park") {
+      if (!test_engine::ParkThreads(_wtoi(arg(1).c_str()), _wtoi(arg(2).c_str()), arg(3) == L"1")) return 4;
+      i += 3;
     } else if (step == L"hang") {
       for (;;) Sleep(1000);
     } else {

@@ -1,0 +1,7 @@
+# The stack walk of crash processing over a real engine with 16 and 64 parked
+# threads, against a bare minidump of the same engine in the same run.
+if(WIN32 AND NOT NELKO_FUZZ)
+  add_executable(stack_walk_bench_win ${CMAKE_CURRENT_LIST_DIR}/stack_walk_bench_win.cc)
+  target_link_libraries(stack_walk_bench_win PRIVATE nelko_capture)
+  add_dependencies(stack_walk_bench_win test_engine managed_runtime_stub)
+endif()

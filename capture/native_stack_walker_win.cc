@@ -1,0 +1,552 @@
+#include "capture/native_stack_walker_win.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "capture/frame_pointer_walk.h"
+
+namespace nelko {
+
+namespace {
+
+constexpr size_t kLineSize = 2048;
+constexpr size_t kSymbolRecordSize = sizeof(IMAGEHLP_SYMBOL64) + 2048;
+constexpr size_t kModuleRecordCopySize = 4096;
+// The module record up to its identity and symbol flags (without the newer
+// machine-type fields, which older symbol libraries refuse), and the shorter
+// record that the oldest accept.
+constexpr DWORD kFullModuleRecordSize = offsetof(IMAGEHLP_MODULE64, MachineType);
+constexpr DWORD kShortModuleRecordSize = 584;
+static_assert(sizeof(void*) != 4 || kFullModuleRecordSize == 1672, "x86 full module record");
+
+static_assert(sizeof(IMAGEHLP_SYMBOL64) == 32, "symbol record header");
+static_assert(kSymbolRecordSize == 2080, "one symbol record with a 2048-byte name");
+static_assert(sizeof(void*) != 4 || sizeof(IMAGEHLP_LINE64) == 24, "x86 line record");
+static_assert(sizeof(void*) != 4 || sizeof(tagMODULEENTRY32) == 548, "x86 toolhelp module entry");
+static_assert(sizeof(void*) != 4 || sizeof(CONTEXT) == 716, "x86 register state");
+static_assert(sizeof(IMAGEHLP_MODULE64) <= kModuleRecordCopySize, "the module record fits its copy");
+
+// The cache of the collection that is running: the unwinder's read routine
+// has no context of its own.
+thread_local RemotePageCache* t_collecting = nullptr;
+
+// A 32-bit address is sign-extended as the symbol functions expect; a 64-bit
+// one is taken as it is.
+uint64_t WidenAddress(uintptr_t address) {
+  if constexpr (sizeof(uintptr_t) == 4) {
+    return SignExtendAddress(static_cast<uint32_t>(address));
+  } else {
+    return address;
+  }
+}
+
+// The "OS-Version" line's figures: the first version the system meets, asked
+// once per process.
+const char* OsVersionLine() {
+  static char line[64];
+  static bool probed = false;
+  if (!probed) {
+    probed = true;
+    static const DWORD kVersions[][2] = {{10, 0}, {6, 3}, {6, 2}, {6, 1}, {6, 0}, {5, 1}};
+    for (const auto& v : kVersions) {
+      OSVERSIONINFOEXW info = {};
+      info.dwOSVersionInfoSize = sizeof(info);
+      info.dwMajorVersion = v[0];
+      info.dwMinorVersion = v[1];
+      info.wServicePackMajor = 0;
+      DWORDLONG mask = 0;
+      mask = VerSetConditionMask(mask, VER_MAJORVERSION, VER_GREATER_EQUAL);
+      mask = VerSetConditionMask(mask, VER_MINORVERSION, VER_GREATER_EQUAL);
+      mask = VerSetConditionMask(mask, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+      if (VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask)) {
+        std::snprintf(line, sizeof(line), "OS-Version: %lu.%lu.%d\n", v[0], v[1], 0);
+        break;
+      }
+    }
+  }
+  return line;
+}
+
+uint64_t ReadFileVersion(const char* image_path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(image_path, &handle);
+  if (size == 0) return 0;
+  std::vector<uint8_t> data(size);
+  if (!GetFileVersionInfoA(image_path, 0, size, data.data())) return 0;
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return 0;
+  }
+  return (static_cast<uint64_t>(info->dwFileVersionMS) << 32) | info->dwFileVersionLS;
+}
+
+}  // namespace
+
+NativeStackWalker::NativeStackWalker(HANDLE process, DWORD process_id, uint32_t options,
+                                     const char* search_path)
+    : engine_(std::make_unique<SymbolEngine>(*this, process)),
+      process_(process),
+      process_id_(process_id),
+      options_(options),
+      entry_(std::make_unique<CallstackEntry>()),
+      symbol_record_(kSymbolRecordSize),
+      module_record_(kModuleRecordCopySize) {
+  if (search_path != nullptr) search_path_ = search_path;
+  addresses_.reserve(kMaxReturnAddresses);
+}
+
+NativeStackWalker::~NativeStackWalker() = default;
+
+void NativeStackWalker::Output(const char* format, ...) {
+  char line[kLineSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof(line), format, args);
+  va_end(args);
+  OnOutput(line);
+}
+
+void NativeStackWalker::OnSymInit(const char* search_path, DWORD sym_options, const char* user_name) {
+  Output("SymInit: Symbol-SearchPath: '%s', symOptions: %lu, UserName: '%s'\n", search_path, sym_options,
+         user_name);
+  const char* version = OsVersionLine();
+  if (version[0] != '\0') Output("%s", version);
+}
+
+void NativeStackWalker::OnLoadModule(const char* image_path, const char* module_name, uint64_t base,
+                                     DWORD size, DWORD result, const char* sym_type, const char* pdb_name,
+                                     uint64_t file_version) {
+  void* shown_base = reinterpret_cast<void*>(static_cast<uintptr_t>(base));
+  if (file_version != 0) {
+    Output("%s:%s (%p), size: %lu (result: %lu), SymType: '%s', PDB: '%s', fileVersion: %u.%u.%u.%u\n",
+           image_path, module_name, shown_base, size, result, sym_type, pdb_name,
+           static_cast<unsigned>((file_version >> 48) & 0xFFFF),
+           static_cast<unsigned>((file_version >> 32) & 0xFFFF),
+           static_cast<unsigned>((file_version >> 16) & 0xFFFF),
+           static_cast<unsigned>(file_version & 0xFFFF));
+  } else {
+    Output("%s:%s (%p), size: %lu (result: %lu), SymType: '%s', PDB: '%s'\n", image_path, module_name,
+           shown_base, size, result, sym_type, pdb_name);
+  }
+}
+
+void NativeStackWalker::OnCallstackEntry(CallstackEventType type, CallstackEntry& entry) {
+  if (type == CallstackEventType::kLastEntry || entry.address == 0) return;
+  OnOutput(PrepareFrameLine(entry).c_str());
+}
+
+void NativeStackWalker::OnDbgHelpErr(const char* function, DWORD error, uint64_t address) {
+  Output("ERROR: %s, GetLastError: %lu (Address: %p)\n", function, error,
+         reinterpret_cast<void*>(static_cast<uintptr_t>(address)));
+}
+
+void NativeStackWalker::OnOutput(const char* text) { OutputDebugStringA(text); }
+
+bool NativeStackWalker::ResolveSpecialFrame(uintptr_t /*address*/, CallstackEntry& /*entry*/) {
+  return false;
+}
+
+bool NativeStackWalker::LoadModules(bool force) {
+  if (modules_loaded_ && !force) return true;
+
+  const char* path = nullptr;
+  std::string built;
+  if (options_ & kOptionSearchPath) {
+    if (search_path_) built += *search_path_ + ";";
+    built += ".;";
+    char buffer[1024];
+    DWORD n = GetCurrentDirectoryA(sizeof(buffer), buffer);
+    if (n > 0 && n < sizeof(buffer)) built += std::string(buffer, n) + ";";
+    char exe[1024];
+    n = GetModuleFileNameA(nullptr, exe, sizeof(exe));
+    if (n > 0 && n < sizeof(exe)) {
+      std::string folder(exe, n);
+      const size_t cut = folder.find_last_of("\\/:");
+      folder.resize(cut == std::string::npos ? 0 : cut);
+      if (!folder.empty()) built += folder + ";";
+    }
+    n = GetEnvironmentVariableA("SYSTEMROOT", buffer, sizeof(buffer));
+    if (n > 0 && n < sizeof(buffer)) {
+      built += std::string(buffer, n) + ";" + std::string(buffer, n) + "\\system32;";
+    }
+    if (built.size() >= 4096) built.resize(4095);
+    path = built.c_str();
+  }
+  if (!engine_->Init(path)) {
+    OnDbgHelpErr("Error while initializing dbghelp.dll", 0, 0);
+    SetLastError(ERROR_DLL_INIT_FAILED);
+    return false;
+  }
+  if (LoadModulesFromToolhelp()) return true;
+  return LoadModulesFromPsapi();
+}
+
+bool NativeStackWalker::LoadModulesFromToolhelp() {
+  using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
+  using ModuleWalkFn = BOOL(WINAPI*)(HANDLE, tagMODULEENTRY32*);  // the 8-bit entry
+  for (const char* library_name : {"kernel32.dll", "tlhelp32.dll"}) {
+    ScopedLibrary library(LoadLibraryA(library_name));
+    if (!library) continue;
+    auto create = reinterpret_cast<CreateSnapshotFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "CreateToolhelp32Snapshot")));
+    auto first = reinterpret_cast<ModuleWalkFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32First")));
+    auto next = reinterpret_cast<ModuleWalkFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32Next")));
+    if (create == nullptr || first == nullptr || next == nullptr) continue;
+    ScopedHandle snapshot(create(TH32CS_SNAPMODULE, process_id_));
+    if (!snapshot) return false;
+    int seen = 0;
+    tagMODULEENTRY32 module = {};
+    module.dwSize = sizeof(module);
+    for (BOOL more = first(snapshot.get(), &module); more; more = next(snapshot.get(), &module)) {
+      RegisterModule(module.szExePath, module.szModule,
+                     WidenAddress(reinterpret_cast<uintptr_t>(module.modBaseAddr)), module.modBaseSize);
+      ++seen;
+      module.dwSize = sizeof(module);
+    }
+    if (seen > 0) {
+      modules_loaded_ = true;
+      return true;
+    }
+    return false;
+  }
+  return false;
+}
+
+bool NativeStackWalker::LoadModulesFromPsapi() {
+  using EnumModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
+  using ModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+  using ModuleInfoFn = BOOL(WINAPI*)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
+  ScopedLibrary library(LoadLibraryA("psapi.dll"));
+  if (!library) return false;
+  auto proc = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(library.get(), name)); };
+  auto enum_modules = reinterpret_cast<EnumModulesFn>(proc("EnumProcessModules"));
+  auto file_name = reinterpret_cast<ModuleNameFn>(proc("GetModuleFileNameExA"));
+  auto base_name = reinterpret_cast<ModuleNameFn>(proc("GetModuleBaseNameA"));
+  auto module_info = reinterpret_cast<ModuleInfoFn>(proc("GetModuleInformation"));
+  if (!enum_modules || !file_name || !base_name || !module_info) return false;
+
+  constexpr DWORD kListBytes = 8096;
+  std::vector<HMODULE> modules(kListBytes / sizeof(HMODULE));
+  DWORD needed = 0;
+  if (!enum_modules(process_, modules.data(), kListBytes, &needed)) return false;
+  if (needed < 4 || needed > kListBytes) return false;
+  std::vector<char> image(8096);
+  std::vector<char> name(8096);
+  int listed = 0;
+  for (DWORD i = 0; i < needed / sizeof(HMODULE); ++i) {
+    ++listed;
+    MODULEINFO info = {};
+    module_info(process_, modules[i], &info, sizeof(info));
+    image[0] = name[0] = '\0';
+    file_name(process_, modules[i], image.data(), static_cast<DWORD>(image.size()));
+    base_name(process_, modules[i], name.data(), static_cast<DWORD>(name.size()));
+    const DWORD result =
+        RegisterModule(image.data(), name.data(), WidenAddress(reinterpret_cast<uintptr_t>(info.lpBaseOfDll)),
+                       info.SizeOfImage);
+    if (result != 0) OnDbgHelpErr("LoadModule", result, 0);
+  }
+  if (listed > 0) modules_loaded_ = true;
+  return listed > 0;
+}
+
+DWORD NativeStackWalker::RegisterModule(const char* image_path, const char* module_name, uint64_t base,
+                                        DWORD size) {
+  std::string image;
+  std::string name;
+  try {
+    image = image_path;
+    name = module_name;
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  DWORD result = 0;
+  {
+    CountedSymbolLock lock(*this);
+    if (engine_->sym_load_module64(process_, nullptr, image.c_str(), name.c_str(), base, size) == 0) {
+      result = GetLastError();
+    }
+  }
+  const uint64_t file_version = (options_ & kOptionFileVersion) ? ReadFileVersion(image.c_str()) : 0;
+
+  const char* sym_type = "-unknown-";
+  std::string pdb_name;
+  {
+    CountedSymbolLock lock(*this);
+    auto* info = reinterpret_cast<IMAGEHLP_MODULE64*>(module_record_.data());
+    std::memset(info, 0, module_record_.size());
+    info->SizeOfStruct = kFullModuleRecordSize;
+    BOOL ok = engine_->sym_get_module_info64(process_, base, info);
+    if (!ok) {
+      std::memset(info, 0, module_record_.size());
+      info->SizeOfStruct = kShortModuleRecordSize;
+      ok = engine_->sym_get_module_info64(process_, base, info);
+    }
+    if (ok) {
+      sym_type = SymbolTypeText(info->SymType);
+      pdb_name = info->CVData[0] != '\0' ? info->CVData : info->LoadedImageName;
+    }
+  }
+  OnLoadModule(image.c_str(), name.c_str(), base, size, result, sym_type, pdb_name.c_str(), file_version);
+  return result;
+}
+
+bool NativeStackWalker::WalkThread(HANDLE thread) {
+  addresses_.clear();
+  const bool complete = CollectReturnAddresses(thread);
+  if (complete) {
+    Symbolise();
+    return true;
+  }
+  if (!addresses_.empty()) Symbolise();
+  OnOutput("<Missing stacktrace information>\n");
+  return false;
+}
+
+void NativeStackWalker::AbandonWalk() {
+  t_collecting = nullptr;
+  page_cache_.Clear();
+  if (suspended_thread_ != nullptr) {
+    ResumeThread(suspended_thread_);
+    suspended_thread_ = nullptr;
+  }
+  while (held_locks_ > 0) {
+    --held_locks_;
+    SymbolEngineLock().unlock();
+  }
+}
+
+#if !defined(__x86_64__)
+namespace {
+
+struct RemoteStack {
+  HANDLE process;
+  RemotePageCache* cache;
+};
+
+bool ReadRemoteWord(void* context, uint32_t address, uint32_t* value) {
+  // Read through the system even in the handler's own process, so that a
+  // broken link is a failed read and not a fault.
+  auto* stack = static_cast<RemoteStack*>(context);
+  size_t got = 0;
+  return stack->cache->Read(stack->process, address, value, sizeof(*value), &got);
+}
+
+}  // namespace
+#endif
+
+bool RemotePageCache::Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    const uint64_t at = address + done;
+    const uint64_t page = at & ~static_cast<uint64_t>(kPageSize - 1);
+    const size_t offset = static_cast<size_t>(at - page);
+    const size_t chunk = std::min(size - done, kPageSize - offset);
+    auto it = pages_.find(page);
+    if (it == pages_.end()) {
+      if (pages_.size() >= kMaxPages) {
+        SIZE_T got = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), out + done,
+                               chunk, &got) ||
+            got != chunk) {
+          break;
+        }
+        done += chunk;
+        continue;
+      }
+      auto data = std::make_unique<uint8_t[]>(kPageSize);
+      SIZE_T got = 0;
+      // Protection is per page, so a page reads whole or not at all.
+      if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(page)), data.get(),
+                             kPageSize, &got) ||
+          got != kPageSize) {
+        data.reset();
+      }
+      it = pages_.emplace(page, std::move(data)).first;
+    }
+    if (!it->second) break;
+    std::memcpy(out + done, it->second.get() + offset, chunk);
+    done += chunk;
+  }
+  *bytes_read = done;
+  return done == size;
+}
+
+BOOL CALLBACK NativeStackWalker::ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
+                                                  LPDWORD bytes_read) {
+  size_t got = 0;
+  const bool ok =
+      t_collecting != nullptr
+          ? t_collecting->Read(process, address, buffer, size, &got)
+          : ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), buffer,
+                              size, reinterpret_cast<SIZE_T*>(&got));
+  if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(got);
+  return ok ? TRUE : FALSE;
+}
+
+bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
+#if defined(__x86_64__)
+  // The unwinder needs the modules; loading them is slow, so not while the
+  // thread is held.
+  if (!modules_loaded_) LoadModules(false);
+#endif
+  CONTEXT context = {};
+  const bool own_thread = GetThreadId(thread) == GetCurrentThreadId();
+  if (own_thread) {
+    RtlCaptureContext(&context);
+  } else {
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+    suspended_thread_ = thread;
+    context.ContextFlags = CONTEXT_FULL;
+    if (!GetThreadContext(thread, &context)) {
+      ResumeThread(thread);
+      suspended_thread_ = nullptr;
+      return false;
+    }
+  }
+
+  bool complete = true;
+#if defined(__x86_64__)
+  // x64 code keeps no frame-pointer chain; the unwind tables of the modules
+  // (registered before the thread was suspended) say where each caller's
+  // frame lies.
+  if (engine_->loaded()) {
+    STACKFRAME64 frame = {};
+    frame.AddrPC.Offset = context.Rip;
+    frame.AddrPC.Mode = AddrModeFlat;
+    frame.AddrFrame.Offset = context.Rbp;
+    frame.AddrFrame.Mode = AddrModeFlat;
+    frame.AddrStack.Offset = context.Rsp;
+    frame.AddrStack.Mode = AddrModeFlat;
+    CountedSymbolLock lock(*this);
+    page_cache_.Clear();
+    t_collecting = &page_cache_;
+    while (addresses_.size() < kMaxReturnAddresses &&
+           engine_->stack_walk64(IMAGE_FILE_MACHINE_AMD64, process_, thread, &frame, &context,
+                                 &ReadThroughCache, engine_->sym_function_table_access64,
+                                 engine_->sym_get_module_base64, nullptr) &&
+           frame.AddrPC.Offset != 0) {
+      addresses_.push_back(static_cast<uintptr_t>(frame.AddrPC.Offset));
+    }
+    t_collecting = nullptr;
+    page_cache_.Clear();
+  } else {
+    complete = false;
+  }
+#else
+  RemoteStack stack{process_, &page_cache_};
+  page_cache_.Clear();
+  complete = WalkFramePointerChain(context.Eip, context.Ebp, ReadRemoteWord, &stack, &addresses_);
+  page_cache_.Clear();
+#endif
+
+  if (suspended_thread_ != nullptr) {
+    ResumeThread(suspended_thread_);
+    suspended_thread_ = nullptr;
+  }
+  return complete;
+}
+
+void NativeStackWalker::Symbolise() {
+  if (!modules_loaded_) LoadModules(false);
+  if (!engine_->loaded()) {
+    SetLastError(ERROR_DLL_INIT_FAILED);
+    return;
+  }
+  CountedSymbolLock lock(*this);
+  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(symbol_record_.data());
+  bool reloaded = false;
+  CallstackEntry& entry = *entry_;
+  bool reported = false;
+  for (size_t i = 0; i < addresses_.size(); ++i) {
+    const uint64_t address = WidenAddress(addresses_[i]);
+    if (address == 0) break;
+    entry.Reset(address);
+
+    if (!ResolveSpecialFrame(addresses_[i], entry)) {
+      std::memset(symbol, 0, symbol_record_.size());
+      symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+      symbol->MaxNameLength = kEntryTextSize;
+      bool found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
+      if (!found) {
+        // A module loaded after the list was taken is found by loading the
+        // list again, once per pass. An address inside a known module only
+        // lacks a symbol: reloading every module cannot help it and costs
+        // far more than the whole lookup.
+        if (!reloaded && engine_->sym_get_module_base64(process_, address) == 0) {
+          reloaded = true;
+          LoadModules(true);
+        }
+        found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
+        if (!found) OnDbgHelpErr("SymGetSymFromAddr64", GetLastError(), address);
+      }
+      if (found) {
+        CopyEntryText(entry.name, kEntryTextSize, symbol->Name);
+        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_name, kEntryTextSize,
+                                        UNDNAME_NAME_ONLY);
+        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_full_name, kEntryTextSize,
+                                        UNDNAME_COMPLETE);
+      }
+      if (engine_->sym_get_line_from_addr64 != nullptr) {
+        IMAGEHLP_LINE64 line = {};
+        line.SizeOfStruct = sizeof(line);
+        DWORD displacement = 0;
+        if (engine_->sym_get_line_from_addr64(process_, address, &displacement, &line)) {
+          entry.offset_from_line = displacement;
+          entry.line_number = line.LineNumber;
+          if (line.FileName != nullptr) CopyEntryText(entry.line_file_name, kEntryTextSize, line.FileName);
+        }
+      }
+      FillModuleInfo(entry);
+    }
+    OnCallstackEntry(i == 0 ? CallstackEventType::kFirstEntry : CallstackEventType::kNextEntry, entry);
+    reported = true;
+  }
+  if (reported) OnCallstackEntry(CallstackEventType::kLastEntry, entry);
+}
+
+void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
+  auto* info = reinterpret_cast<IMAGEHLP_MODULE64*>(module_record_.data());
+  std::memset(info, 0, module_record_.size());
+  info->SizeOfStruct = kFullModuleRecordSize;
+  BOOL ok = engine_->sym_get_module_info64(process_, entry.address, info);
+  const bool full_record = ok != FALSE;
+  if (!ok) {
+    std::memset(info, 0, module_record_.size());
+    info->SizeOfStruct = kShortModuleRecordSize;
+    ok = engine_->sym_get_module_info64(process_, entry.address, info);
+  }
+  if (!ok) {
+    OnDbgHelpErr("SymGetModuleInfo64", GetLastError(), entry.address);
+    return;
+  }
+  entry.symbol_type = info->SymType;
+  entry.symbol_type_text = SymbolTypeText(info->SymType);
+  CopyEntryText(entry.module_name, kEntryTextSize, info->ModuleName);
+  entry.image_base = info->BaseOfImage;
+  CopyEntryText(entry.loaded_image_name, kEntryTextSize, info->LoadedImageName);
+  CopyEntryText(entry.pdb_name, kEntryTextSize, info->CVData);
+  // Only the long record carries the identity; an image without CodeView
+  // data (all zero) has none rather than a string of zeros.
+  if (full_record) {
+    uint8_t signature[16];
+    std::memcpy(signature, &info->PdbSig70, sizeof(signature));
+    bool any = info->PdbAge != 0;
+    for (uint8_t b : signature) any = any || b != 0;
+    if (any)
+      CopyEntryText(entry.pdb_identifier, kPdbIdentifierSize,
+                    FormatPdbIdentifier(signature, info->PdbAge).c_str());
+  }
+}
+
+}  // namespace nelko

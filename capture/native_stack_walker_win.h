@@ -1,0 +1,124 @@
+#pragma once
+// Walks the native call stack of one thread of another process and names
+// every frame with the symbols of that process's modules. The base hooks only
+// format text lines; subclasses turn the entries into something else.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "capture/callstack_entry.h"
+#include "capture/symbol_engine_win.h"
+
+namespace nelko {
+
+// Pages of another process read during one stack collection: the unwinder
+// reads the stack and the unwind tables a few bytes at a time, and every read
+// of another process is a trip through the system.
+class RemotePageCache {
+ public:
+  static constexpr size_t kPageSize = 4096;
+  static constexpr size_t kMaxPages = 1024;  // beyond this, reads go straight through
+  void Clear() { pages_.clear(); }
+  // Like ReadProcessMemory; true when all `size` bytes were read.
+  bool Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read);
+
+ private:
+  std::unordered_map<uint64_t, std::unique_ptr<uint8_t[]>> pages_;  // null: unreadable page
+};
+
+class NativeStackWalker {
+ public:
+  static constexpr uint32_t kOptionFileVersion = 0x08;  // read each module's file version
+  static constexpr uint32_t kOptionSearchPath = 0x10;   // build a symbol search path
+  static constexpr uint32_t kCrashOptions = 0x3F;       // what the crash pipeline passes
+
+  NativeStackWalker(HANDLE process, DWORD process_id, uint32_t options, const char* search_path);
+  virtual ~NativeStackWalker();
+  NativeStackWalker(const NativeStackWalker&) = delete;
+  NativeStackWalker& operator=(const NativeStackWalker&) = delete;
+
+  // Initialises symbols and registers the target's modules; without `force`
+  // nothing happens once they are loaded.
+  bool LoadModules(bool force);
+
+  // Collects, symbolises and reports the frames of `thread`. False when the
+  // frame chain was not followed to its end.
+  bool WalkThread(HANDLE thread);
+
+  // After a walk that never returned (the walk guard jumped back over it):
+  // resumes the thread it had suspended and releases the symbol lock held by
+  // the interrupted pass. Everything else the walk uses is owned by the
+  // walker itself, so nothing leaks.
+  void AbandonWalk();
+
+  bool modules_loaded() const { return modules_loaded_; }
+
+  // The hooks, in slot order after the destructor.
+  virtual void OnSymInit(const char* search_path, DWORD sym_options, const char* user_name);
+  virtual void OnLoadModule(const char* image_path, const char* module_name, uint64_t base, DWORD size,
+                            DWORD result, const char* sym_type, const char* pdb_name, uint64_t file_version);
+  virtual bool ShouldLoadModules() { return true; }
+  virtual void OnCallstackEntry(CallstackEventType type, CallstackEntry& entry);
+  virtual void OnDbgHelpErr(const char* function, DWORD error, uint64_t address);
+  virtual void OnOutput(const char* text);
+  virtual bool ResolveSpecialFrame(uintptr_t address, CallstackEntry& entry);
+
+ protected:
+  // Formats a line of at most 2047 characters and hands it to OnOutput.
+  void Output(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+ private:
+  friend class SymbolEngine;
+  // The symbol lock, counted so that AbandonWalk can release what an
+  // interrupted walk still holds.
+  class CountedSymbolLock {
+   public:
+    explicit CountedSymbolLock(NativeStackWalker& walker) : walker_(walker) {
+      SymbolEngineLock().lock();
+      ++walker_.held_locks_;
+    }
+    ~CountedSymbolLock() {
+      --walker_.held_locks_;
+      SymbolEngineLock().unlock();
+    }
+    CountedSymbolLock(const CountedSymbolLock&) = delete;
+    CountedSymbolLock& operator=(const CountedSymbolLock&) = delete;
+
+   private:
+    NativeStackWalker& walker_;
+  };
+
+  bool LoadModulesFromToolhelp();
+  bool LoadModulesFromPsapi();
+  DWORD RegisterModule(const char* image_path, const char* module_name, uint64_t base, DWORD size);
+  bool CollectReturnAddresses(HANDLE thread);
+  void Symbolise();
+  void FillModuleInfo(CallstackEntry& entry);
+
+  static BOOL CALLBACK ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
+                                        LPDWORD bytes_read);
+
+  std::unique_ptr<SymbolEngine> engine_;
+  HANDLE process_;
+  DWORD process_id_;
+  bool modules_loaded_ = false;
+  std::optional<std::string> search_path_;
+  uint32_t options_;
+
+  // Working state of a walk, kept here rather than on the stack so that a
+  // walk abandoned by the guard leaves nothing behind.
+  std::vector<uintptr_t> addresses_;
+  std::unique_ptr<CallstackEntry> entry_;
+  std::vector<uint8_t> symbol_record_;
+  std::vector<uint8_t> module_record_;
+  RemotePageCache page_cache_;
+  HANDLE suspended_thread_ = nullptr;
+  int held_locks_ = 0;
+};
+
+}  // namespace nelko
