@@ -102,7 +102,7 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
                "Empty message recieved by crash handler.");
     return;
   }
-  RecursiveMutexLock lock(mutex_);
+  RecursiveMutexLock lock(settings_.mutex);
 
   // The whole echo line goes out in one write: the engine's log traffic makes
   // this the handler's busiest path.

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/recursive_mutex.h"
 #include "session/session_settings.h"
 
 namespace nelko {
@@ -26,7 +25,6 @@ class CommandHandler {
 
  private:
   SessionSettings& settings_;
-  RecursiveMutex mutex_;
   std::string echo_;                  // reused for every echo line
   std::vector<const char*> strings_;  // reused for every message
 };

@@ -18,6 +18,8 @@
 //   wait-handler MS      wait for the handler and print its exit code
 //   exit CODE            end the engine at once with this exit code
 //   hang                 keep running until killed
+//   fault, corrupt, unreadable, threads: crash scenarios, see
+//                        crash_scenarios_win.h
 // Without an exit step the engine ends with 0 after the last step.
 #include <windows.h>
 
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "client/crash_handler_client_win.h"
+#include "tools/test_engine/crash_scenarios_win.h"
 
 namespace {
 
@@ -158,6 +161,8 @@ int wmain(int argc, wchar_t** argv) {
       ExitProcess(static_cast<UINT>(_wtoi(arg(1).c_str())));
     } else if (step == L"hang") {
       for (;;) Sleep(1000);
+    } else if (test_engine::RunCrashStep(client, argc, argv, i)) {
+      // a crash scenario (crash_scenarios_win.h)
     } else {
       return Usage();
     }

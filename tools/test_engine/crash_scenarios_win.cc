@@ -1,0 +1,124 @@
+#include "tools/test_engine/crash_scenarios_win.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace test_engine {
+namespace {
+
+constexpr DWORD kContinuableCode = 0xE0004E4Bu;
+
+nelko::client::CrashHandlerClient* g_client = nullptr;
+bool g_fatal = false;
+DWORD g_wait_ms = 0;
+DWORD g_crasher_thread = 0;
+
+void Say(const char* format, unsigned long a, unsigned long b = 0) {
+  std::printf(format, a, b);
+  std::fflush(stdout);
+}
+
+unsigned long CountOwnThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  unsigned long count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more;
+       entry.dwSize = sizeof(entry), more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+// The engine's in-process crash handler: fills the block from the real
+// exception, signals the handler and waits for its answer.
+LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
+  if (GetCurrentThreadId() != g_crasher_thread) return EXCEPTION_CONTINUE_SEARCH;
+  const DWORD code = pointers->ExceptionRecord->ExceptionCode;
+  Say("engine: crashed thread %lu code %lx\n", GetCurrentThreadId(), code);
+  Say("engine: thread count %lu\n", CountOwnThreads());
+  g_client->FillCrashDataBlock(GetCurrentThreadId(), code, g_fatal, pointers->ExceptionRecord,
+                               pointers->ContextRecord);
+  const bool answered = g_client->SignalCrashAndWait(g_wait_ms);
+  std::printf(answered ? "engine: crash response received\n" : "engine: no crash response\n");
+  std::fflush(stdout);
+  if (g_fatal) ExitProcess(code);
+  g_crasher_thread = 0;
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+DWORD WINAPI Crasher(void*) {
+  if (g_fatal) {
+    // Through a volatile address, so the compiler emits the store itself
+    // rather than a trap of its own.
+    volatile uintptr_t bad = 0x10;
+    *reinterpret_cast<volatile int*>(bad) = 1;
+  } else {
+    RaiseException(kContinuableCode, 0, 0, nullptr);
+  }
+  return 0;
+}
+
+void Fault(nelko::client::CrashHandlerClient& client, bool fatal, DWORD ms) {
+  static PVOID handler = AddVectoredExceptionHandler(1, OnException);
+  (void)handler;
+  g_client = &client;
+  g_fatal = fatal;
+  g_wait_ms = ms;
+  HANDLE thread = CreateThread(nullptr, 0, Crasher, nullptr, CREATE_SUSPENDED, &g_crasher_thread);
+  ResumeThread(thread);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+void SignalAndSay(nelko::client::CrashHandlerClient& client, DWORD ms) {
+  std::printf(client.SignalCrashAndWait(ms) ? "engine: crash response received\n"
+                                            : "engine: no crash response\n");
+  std::fflush(stdout);
+}
+
+DWORD WINAPI Idle(void*) {
+  Sleep(INFINITE);
+  return 0;
+}
+
+}  // namespace
+
+bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i) {
+  const std::wstring step = argv[i];
+  auto arg = [&](int k) -> std::wstring { return i + k < argc ? argv[i + k] : L""; };
+  if (step == L"fault") {
+    Fault(client, arg(1) == L"1", static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    i += 2;
+  } else if (step == L"corrupt") {
+    const std::wstring what = arg(1);
+    client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true);
+    nelko::CrashDataBlock* block = client.crash_data_block();
+    if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
+    if (what == L"size" || what == L"magic-and-size") block->size -= 1;
+    if (what == L"pid") block->pid += 4;
+    SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    i += 2;
+  } else if (step == L"unreadable") {
+    client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true);
+    // Taken back from the address space: the handler's read must fail.
+    VirtualFree(client.crash_data_block(), sizeof(nelko::CrashDataBlock), MEM_DECOMMIT);
+    SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(1).c_str())));
+    i += 1;
+  } else if (step == L"threads") {
+    const int n = _wtoi(arg(1).c_str());
+    for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));
+    Say("engine: %lu threads started\n", static_cast<unsigned long>(n));
+    i += 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace test_engine
