@@ -104,12 +104,6 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     if (what == L"pid") block->pid += 4;
     SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(2).c_str())));
     i += 2;
-  } else if (step == L"unreadable") {
-    client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true);
-    // Taken back from the address space: the handler's read must fail.
-    VirtualFree(client.crash_data_block(), sizeof(nelko::CrashDataBlock), MEM_DECOMMIT);
-    SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(1).c_str())));
-    i += 1;
   } else if (step == L"threads") {
     const int n = _wtoi(arg(1).c_str());
     for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));

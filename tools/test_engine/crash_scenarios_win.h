@@ -16,7 +16,6 @@ namespace test_engine {
 //                      0xE0004E4B after which the engine goes on
 //   corrupt WHAT MS    signal a crash whose block has a wrong magic, size,
 //                      pid or magic-and-size (WHAT)
-//   unreadable MS      signal a crash with the block made unreadable
 //   threads N          start N threads that wait until the engine ends
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i);
 

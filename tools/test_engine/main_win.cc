@@ -18,7 +18,7 @@
 //   wait-handler MS      wait for the handler and print its exit code
 //   exit CODE            end the engine at once with this exit code
 //   hang                 keep running until killed
-//   fault, corrupt, unreadable, threads: crash scenarios, see
+//   fault, corrupt, threads: crash scenarios, see
 //                        crash_scenarios_win.h
 // Without an exit step the engine ends with 0 after the last step.
 #include <windows.h>
