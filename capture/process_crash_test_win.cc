@@ -381,5 +381,44 @@ TEST(ProcessCrash, TheCachedReportHoldsEveryThreadTheLogAndTheUserMetadata) {
   EXPECT_TRUE(Contains(reports[0], "\"seven\""));
 }
 
+// The reader thread goes on applying commands while the crash is processed;
+// the report is made from one consistent copy of the settings.
+TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
+  TempFolder crashes(L"stream");
+  const std::string marker = Marker("stream");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) +
+                      L"send SetMetaData 2 ReportJson {} send SetLogBufferSize 1 50 " +
+                      L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) +
+                      L" await stream 300 fault 0 90000 stream-join terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  ASSERT_TRUE(Contains(s.engine.OutputSoFar(), "engine: crash response received"));
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u);
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  for (const auto& entry : doc["user_metadata"].GetArray()) {
+    for (auto member = entry.MemberBegin(); member != entry.MemberEnd(); ++member) {
+      if (!member->value.IsString()) continue;
+      const std::string value = member->value.GetString();
+      if (value.size() == 1000) {
+        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
+      }
+    }
+  }
+  for (const auto& log : doc["log_messages"].GetArray()) {
+    for (auto member = log.MemberBegin(); member != log.MemberEnd(); ++member) {
+      if (!member->value.IsString()) continue;
+      const std::string value = member->value.GetString();
+      if (value.size() == 900) {
+        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nelko

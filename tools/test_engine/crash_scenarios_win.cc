@@ -82,6 +82,27 @@ void SignalAndSay(nelko::client::CrashHandlerClient& client, DWORD ms) {
   std::fflush(stdout);
 }
 
+struct Stream {
+  nelko::client::CrashHandlerClient* client = nullptr;
+  int count = 0;
+  HANDLE thread = nullptr;
+};
+Stream g_stream;
+
+// Commands that keep coming while a crash is handled: long values that a
+// torn copy would show as a mix of two.
+DWORD WINAPI Streamer(void*) {
+  const std::string as(3000, 'a');
+  const std::string bs(5000, 'b');
+  for (int k = 0; k < g_stream.count; ++k) {
+    const std::string& v = (k % 2) ? as : bs;
+    g_stream.client->SetUserMetaData("stream", v.substr(0, 1000));
+    g_stream.client->SetInfo(v);
+    g_stream.client->RecordLogMessage(v.substr(0, 900), k, k, 1);
+  }
+  return 0;
+}
+
 DWORD WINAPI Idle(void*) {
   Sleep(INFINITE);
   return 0;
@@ -104,6 +125,15 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     if (what == L"pid") block->pid += 4;
     SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(2).c_str())));
     i += 2;
+  } else if (step == L"stream") {
+    g_stream.client = &client;
+    g_stream.count = _wtoi(arg(1).c_str());
+    g_stream.thread = CreateThread(nullptr, 0, Streamer, nullptr, 0, nullptr);
+    i += 1;
+  } else if (step == L"stream-join") {
+    WaitForSingleObject(g_stream.thread, INFINITE);
+    CloseHandle(g_stream.thread);
+    Say("engine: stream of %lu commands sent\n", static_cast<unsigned long>(g_stream.count));
   } else if (step == L"threads") {
     const int n = _wtoi(arg(1).c_str());
     for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));

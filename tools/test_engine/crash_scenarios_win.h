@@ -16,6 +16,10 @@ namespace test_engine {
 //                      0xE0004E4B after which the engine goes on
 //   corrupt WHAT MS    signal a crash whose block has a wrong magic, size,
 //                      pid or magic-and-size (WHAT)
+//   stream N           start sending N rounds of SetUserMetaData, SetInfo
+//                      and RecordLogMessage from another thread (no other
+//                      step may send until stream-join)
+//   stream-join        wait until the stream is sent
 //   threads N          start N threads that wait until the engine ends
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i);
 
