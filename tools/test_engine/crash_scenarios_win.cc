@@ -134,6 +134,27 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     WaitForSingleObject(g_stream.thread, INFINITE);
     CloseHandle(g_stream.thread);
     Say("engine: stream of %lu commands sent\n", static_cast<unsigned long>(g_stream.count));
+  } else if (step == L"latency") {
+    // Crash-to-release time as the engine sees it: from the crash event set
+    // to the response event seen, for a crash the engine survives.
+    const int rounds = _wtoi(arg(1).c_str());
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    for (int k = 0; k < rounds; ++k) {
+      CONTEXT context = {};
+      RtlCaptureContext(&context);
+      EXCEPTION_RECORD record = {};
+      record.ExceptionCode = kContinuableCode;
+      client.FillCrashDataBlock(GetCurrentThreadId(), kContinuableCode, false, &record, &context);
+      QueryPerformanceCounter(&start);
+      const bool answered = client.SignalCrashAndWait(INFINITE);
+      QueryPerformanceCounter(&end);
+      std::printf("engine: crash-to-release %s %.3f ms\n", answered ? "ok" : "failed",
+                  1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                      static_cast<double>(frequency.QuadPart));
+      std::fflush(stdout);
+    }
+    i += 1;
   } else if (step == L"threads") {
     const int n = _wtoi(arg(1).c_str());
     for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));

@@ -20,6 +20,8 @@ namespace test_engine {
 //                      and RecordLogMessage from another thread (no other
 //                      step may send until stream-join)
 //   stream-join        wait until the stream is sent
+//   latency R          R crashes the engine survives, each timed from the
+//                      crash event to the response ("engine: crash-to-release")
 //   threads N          start N threads that wait until the engine ends
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i);
 
