@@ -97,5 +97,10 @@ int main(int argc, char** argv) {
   std::printf("crash-to-release median %.1f ms (of %zu)\n", handler, handler_ms.size());
   std::printf("bare MiniDumpWriteDump median %.1f ms\n", dump);
   std::printf("ratio %.2f\n", dump > 0 ? handler / dump : 0.0);
+  std::printf("each crash-to-release:");
+  for (double v : handler_ms) std::printf(" %.0f", v);
+  std::printf(" ms\neach bare dump:");
+  for (double v : dump_ms) std::printf(" %.0f", v);
+  std::printf(" ms\n");
   return 0;
 }

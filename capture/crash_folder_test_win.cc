@@ -95,8 +95,9 @@ TEST(MakeUniquePath, CountsFromOneWithThreeDigitsBeforeTheExtension) {
   EXPECT_EQ(MakeUniquePath(a), root.path() + L"\\a002.txt");
 }
 
-TEST(MakeUniquePath, SplitsAtTheLastDotOfTheWholePath) {
-  EXPECT_EQ(MakeUniquePath(L"C:\\nelko-no-such.dir\\log"), L"C:\\nelko-no-such001.dir\\log");
+TEST(MakeUniquePath, SplitsAtTheLastDotOfTheFileName) {
+  // A dot in a folder name is not an extension.
+  EXPECT_EQ(MakeUniquePath(L"C:\\nelko-no-such.dir\\log"), L"C:\\nelko-no-such.dir\\log001");
   EXPECT_EQ(MakeUniquePath(L"C:\\nelko-no-such\\log"), L"C:\\nelko-no-such\\log001");
   EXPECT_EQ(MakeUniquePath(L"C:\\nelko-no-such\\a.b.txt"), L"C:\\nelko-no-such\\a.b001.txt");
 }

@@ -60,7 +60,13 @@ CrashFolder CreateCrashFolder(const std::wstring& crash_report_path) {
 }
 
 std::wstring MakeUniquePath(const std::wstring& path) {
-  const size_t dot = path.rfind(L'.');
+  // Only a dot of the file name starts an extension: a dot in a folder name
+  // (C:\Users\first.last\...) would put the counter into that folder's name,
+  // a folder that does not exist.
+  const size_t separator = path.find_last_of(L"\\/");
+  const size_t name_start = separator == std::wstring::npos ? 0 : separator + 1;
+  size_t dot = path.rfind(L'.');
+  if (dot != std::wstring::npos && dot < name_start) dot = std::wstring::npos;
   const std::wstring stem = dot == std::wstring::npos ? path : path.substr(0, dot);
   const std::wstring extension = dot == std::wstring::npos ? std::wstring() : path.substr(dot);
   for (int n = 1; n <= 999; ++n) {

@@ -22,7 +22,7 @@ CrashFolder CreateCrashFolder(const std::wstring& crash_report_path);
 CrashFolder CreateCrashFolderAt(const std::wstring& crash_report_path, const SYSTEMTIME& utc_now);
 
 // The first of path's stem + "001".."999" + extension that names no file
-// (a folder does not count), splitting at the last '.' of the whole path.
+// (a folder does not count), splitting at the last '.' of the file name.
 // Empty when all 999 are taken: there is no free name, and the caller must
 // not overwrite one.
 std::wstring MakeUniquePath(const std::wstring& path);

@@ -296,7 +296,9 @@ TEST(ProcessCrash, AnUnreadableBlockEndsTheSessionWithMinus895AndNothingMade) {
 }
 
 TEST(ProcessCrash, AttachedFilesAreCopiedUnderFreeNamesAndFailuresAreReported) {
-  TempFolder crashes(L"attach");
+  // A dot in the crash folder's path must not take the counter of a name
+  // without extension.
+  TempFolder crashes(L"attach.dot");
   TempFolder source(L"attach-src");
   const std::wstring src = source.path();
   CreateDirectoryW((src + L"\\one").c_str(), nullptr);
@@ -306,6 +308,8 @@ TEST(ProcessCrash, AttachedFilesAreCopiedUnderFreeNamesAndFailuresAreReported) {
   test::WriteTextFile(src + L"\\one\\a.txt", "second");
   test::WriteTextFile(src + L"\\two\\a.txt", "third");
   test::WriteTextFile(src + L"\\b.txt", "slashes");
+  test::WriteTextFile(src + L"\\one\\README", "readme one");
+  test::WriteTextFile(src + L"\\two\\README", "readme two");
   std::wstring slashed = src + L"/b.txt";
   const std::string src8 = WideToUtf8(src);
   EngineSession s;
@@ -313,7 +317,9 @@ TEST(ProcessCrash, AttachedFilesAreCopiedUnderFreeNamesAndFailuresAreReported) {
                       L"send AddFile 2 " + Quote(src + L"\\missing.txt") + L" d " + L"send AddFile 2 " +
                       Quote(src + L"\\one\\a.txt") + L" d " + L"send AddFile 2 " + Quote(src + L"\\folder") +
                       L" d " + L"send AddFile 2 " + Quote(src + L"\\two\\a.txt") + L" d " +
-                      L"send AddFile 2 " + Quote(slashed) + L" last await fault 0 90000 terminate hang"))
+                      L"send AddFile 2 " + Quote(slashed) + L" d send AddFile 2 " +
+                      Quote(src + L"\\one\\README") + L" d send AddFile 2 " + Quote(src + L"\\two\\README") +
+                      L" last await fault 0 90000 terminate hang"))
       << s.failure;
   ASSERT_TRUE(s.Continue("' 'last'")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
@@ -328,6 +334,8 @@ TEST(ProcessCrash, AttachedFilesAreCopiedUnderFreeNamesAndFailuresAreReported) {
   EXPECT_EQ(test::ReadWholeFile(folder + L"\\a001.txt"), "second");
   EXPECT_EQ(test::ReadWholeFile(folder + L"\\a002.txt"), "third");
   EXPECT_EQ(test::ReadWholeFile(folder + L"\\b.txt"), "slashes");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\README"), "readme one");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\README001"), "readme two");
   EXPECT_TRUE(FileExists(folder + L"\\crash.dmp"));
   EXPECT_FALSE(FileExists(folder + L"\\missing.txt"));
   EXPECT_FALSE(FileExists(folder + L"\\folder"));
