@@ -389,6 +389,48 @@ TEST(ProcessCrash, TheCachedReportHoldsEveryThreadTheLogAndTheUserMetadata) {
   EXPECT_TRUE(Contains(reports[0], "\"seven\""));
 }
 
+// An editor without report metadata still gets a report of its threads.
+TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
+  TempFolder crashes(L"editor");
+  EngineSession s;
+  ASSERT_TRUE(
+      s.Start(CrashPathCommand(crashes) + L"send SetIsEditor 1 true await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetIsEditor'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  const auto reports =
+      TakeCachedReports("\"name\":\"Thread " + std::to_string(crashed[0]) + "\",\"crashed\":true");
+  ASSERT_GE(reports.size(), 1u) << s.engine.OutputSoFar();
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  EXPECT_STREQ(doc["name"].GetString(), "");
+  EXPECT_GE(doc["native_crash"]["threads"].Size(), 2u);
+}
+
+// Without report metadata and without the editor flag no report is made,
+// and the files are still copied.
+TEST(ProcessCrash, WithoutReportMetadataNoThreadIsWalkedButFilesAreCopied) {
+  TempFolder crashes(L"no-report");
+  TempFolder source(L"no-report-src");
+  test::WriteTextFile(source.path() + L"\\log.txt", "log");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send AddFile 2 " + Quote(source.path() + L"\\log.txt") +
+                      L" last await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("' 'last'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  EXPECT_TRUE(
+      TakeCachedReports("\"name\":\"Thread " + std::to_string(crashed[0]) + "\",\"crashed\":true").empty());
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(crashes.path() + L"\\" + folders[0] + L"\\log.txt"), "log");
+}
+
 // The reader thread goes on applying commands while the crash is processed;
 // the report is made from one consistent copy of the settings.
 TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
