@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "app/crash_handling_win.h"
 #include "app/relaunch.h"
 #include "base/abnormal_exit_win.h"
 #include "base/command_line.h"
 #include "base/diag_output.h"
 #include "base/scoped_handle_win.h"
 #include "base/startup.h"
-#include "capture/process_crash_win.h"
 #include "session/attach_session_win.h"
 #include "upload/upload_mode.h"
 
@@ -67,7 +67,7 @@ int32_t RunMode() {
 
   int32_t result;
   if (vector != nullptr && RemoveFlag(L"--attach", count, vector)) {
-    result = RunAttachSession(count, vector, &ProcessCrash);
+    result = RunAttachSession(count, vector, &HandleCrash);
     if (result >= 0) Relaunch(count, vector);
   } else {
     result = RunUploadMode(count, vector);

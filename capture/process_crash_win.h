@@ -1,21 +1,31 @@
 #pragma once
 // The crash processing pipeline, run by the attach session on its main
 // thread each time the engine signals a crash.
-//
-// PLACEHOLDER: capture/process_crash_win.cc only acknowledges the crash
-// until the pipeline lands; this declaration is the pipeline's own.
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
+#include "base/scoped_handle_win.h"
+#include "capture/crash_user_interface.h"
 #include "session/session_settings.h"
 
 namespace nelko {
 
-// Fits session/attach_session_win.h's CrashPipeline. Returns
-// kSessionKeepWatching when the engine goes on running; any other value ends
-// the session as its result.
+// With a user interface bound (app/), fits session/attach_session_win.h's
+// CrashPipeline. Returns
+// kCrashBlockUnreadable or kCrashBlockCorrupt when the crash data block is
+// unusable (nothing else is done and the engine is not released);
+// kSessionKeepWatching after a crash the engine survives; after a fatal
+// crash 1 when a custom bug reporter was started, else 0.
+// `user_interface` gives the progress window and the bug-reporter launcher.
 int32_t ProcessCrash(uint32_t process_id, HANDLE process, uintptr_t shared_region_address,
-                     SessionSettings& settings, bool terminate, bool wait_for_user, HANDLE response_event);
+                     SessionSettings& settings, bool terminate, bool wait_for_user, HANDLE response_event,
+                     const CrashUserInterface& user_interface);
+
+// The engine's threads, opened for suspend/resume, get-context and
+// query-information access, in the order of the system's thread snapshot.
+// When `process_id` is this process, the calling thread is left out.
+std::vector<ScopedHandle> OpenEngineThreads(uint32_t process_id);
 
 }  // namespace nelko

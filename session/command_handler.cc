@@ -162,7 +162,7 @@ void CommandHandler::DispatchCommand(const char* const* strings, int count) {
                "Empty message recieved by crash handler.");
     return;
   }
-  RecursiveMutexLock lock(mutex_);
+  RecursiveMutexLock lock(settings_.mutex);
   Echo(strings, count);
 
   const CommandEntry* entry = FindCommand(strings[0]);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/recursive_mutex.h"
 #include "session/session_settings.h"
 
 namespace nelko {
@@ -30,9 +29,6 @@ class CommandHandler {
   enum class FailurePoint { kNone, kStringTable, kEcho, kApply };
   void set_failure_point(FailurePoint point) { failure_point_ = point; }
 
-  // The handler's lock, held while one command is printed and applied.
-  RecursiveMutex& mutex() { return mutex_; }
-
  private:
   void Echo(const char* const* strings, int count);
   void Apply(int command, const char* const* strings, int count);
@@ -40,7 +36,6 @@ class CommandHandler {
   void GiveBackLargeBuffers();
 
   SessionSettings& settings_;
-  RecursiveMutex mutex_;
   std::string echo_;                  // reused for every echo line
   std::vector<const char*> strings_;  // reused for every message
   FailurePoint failure_point_ = FailurePoint::kNone;

@@ -21,6 +21,23 @@ void LogRing::Append(std::string_view message, uint64_t timestamp, int32_t frame
   }
 }
 
+void LogRing::CopyFrom(const LogRing& other) {
+  if (&other == this) return;
+  std::vector<LogRecord> records;
+  bool wrapped = false;
+  uint32_t next = 0;
+  {
+    RecursiveMutexLock lock(other.lock_);
+    records = other.records_;
+    wrapped = other.wrapped_;
+    next = other.next_;
+  }
+  RecursiveMutexLock lock(lock_);
+  records_ = std::move(records);
+  wrapped_ = wrapped;
+  next_ = next;
+}
+
 std::vector<LogRecord> LogRing::Snapshot() const {
   RecursiveMutexLock lock(lock_);
   return SnapshotLocked();

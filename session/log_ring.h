@@ -46,6 +46,10 @@ class LogRing {
 
   uint32_t capacity() const;
 
+  // Makes this ring an exact copy of `other`: capacity, records and the
+  // slot the next record goes to.
+  void CopyFrom(const LogRing& other);
+
  private:
   std::vector<LogRecord> SnapshotLocked() const;
 

@@ -1,14 +1,16 @@
 #pragma once
 // What the engine has told the attach session over the command channel:
 // report metadata, files to attach, paths, names, switches and the log ring.
-// The command dispatcher is the only writer; the crash pipeline reads the
-// plain fields directly and the log ring through a snapshot.
+// The command dispatcher is the only writer and changes it only under
+// `mutex`; the crash pipeline works on a copy taken under the same lock, so a
+// command arriving during a crash can never tear a text or a map it reads.
 #include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/recursive_mutex.h"
 #include "session/log_ring.h"
 
 namespace nelko {
@@ -65,6 +67,13 @@ struct SessionSettings {
   TextMap user_metadata;
   // SetLogBufferSize / RecordLogMessage.
   LogRing log_ring;
+
+  // Held by the command handler while it applies a message.
+  mutable RecursiveMutex mutex;
+
+  // Copies every field into `copy` (whose own fields are replaced), all at
+  // one instant under `mutex`: what a crash is processed with.
+  void CopyTo(SessionSettings& copy) const;
 };
 
 }  // namespace nelko

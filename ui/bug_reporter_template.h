@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "capture/attachment_list.h"
 #include "session/session_settings.h"
-#include "ui/attachment_list.h"
 
 namespace nelko {
 

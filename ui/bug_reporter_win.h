@@ -3,8 +3,8 @@
 // (SetBugReporterAppPath) after a crash.
 #include <string>
 
+#include "capture/attachment_list.h"
 #include "session/session_settings.h"
-#include "ui/attachment_list.h"
 
 namespace nelko {
 

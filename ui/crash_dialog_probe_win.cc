@@ -12,7 +12,7 @@
 #include <iostream>
 #include <string>
 
-#include "ui/crash_dialog.h"
+#include "capture/crash_dialog.h"
 #include "ui/crash_dialog_resources.h"
 #include "ui/crash_dialog_win.h"
 

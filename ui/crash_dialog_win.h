@@ -8,7 +8,7 @@
 
 #include "base/recursive_mutex.h"
 #include "base/scoped_handle_win.h"
-#include "ui/crash_dialog.h"
+#include "capture/crash_dialog.h"
 
 namespace nelko {
 
@@ -78,5 +78,8 @@ class Win32CrashDialog final : public CrashDialog {
   ScopedIcon badge_icon_;
   ScopedIcon crashed_app_icon_;
 };
+
+// The one window of the process, made on first use.
+CrashDialog& GetCrashDialog();
 
 }  // namespace nelko

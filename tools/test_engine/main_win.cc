@@ -25,6 +25,8 @@
 //                        managed lookup fails, and one DEPTH frames deep
 //                        (none when 0); REBASE 1 loads the chains library
 //                        away from its preferred base (park_step_win.h)
+//   fault, corrupt, threads: crash scenarios, see
+//                        crash_scenarios_win.h
 // Without an exit step the engine ends with 0 after the last step.
 #include <windows.h>
 
@@ -36,7 +38,8 @@
 #include <vector>
 
 #include "client/crash_handler_client_win.h"
-#include "park_step_win.h"
+#include "tools/test_engine/crash_scenarios_win.h"
+#include "tools/test_engine/park_step_win.h"
 
 namespace {
 
@@ -174,6 +177,8 @@ int wmain(int argc, wchar_t** argv) {
       i += 3;
     } else if (step == L"hang") {
       for (;;) Sleep(1000);
+    } else if (test_engine::RunCrashStep(client, argc, argv, i)) {
+      // a crash scenario (crash_scenarios_win.h)
     } else {
       return Usage();
     }

@@ -3,7 +3,8 @@
 // application's icon with a warning badge, a progress bar and the caption
 // "<app name> - <info>". It runs a modal dialog on a thread of its own, so the
 // crash pipeline never pumps messages. Every operation but Show does nothing
-// when the window was never shown.
+// when the window was never shown. The pipeline uses it through this
+// interface; ui/ implements it.
 #include <cstdint>
 
 namespace nelko {
@@ -27,8 +28,5 @@ class CrashDialog {
   virtual bool Finish() = 0;
   virtual ~CrashDialog() = default;
 };
-
-// The one window of the process, made on first use.
-CrashDialog& GetCrashDialog();
 
 }  // namespace nelko

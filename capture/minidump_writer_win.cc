@@ -1,0 +1,93 @@
+#include "capture/minidump_writer_win.h"
+
+#include <dbghelp.h>
+
+#include "base/diag_output.h"
+#include "base/scoped_handle_win.h"
+#include "base/text_win.h"
+
+namespace nelko {
+namespace {
+
+using MiniDumpWriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
+                                                PMINIDUMP_EXCEPTION_INFORMATION,
+                                                PMINIDUMP_USER_STREAM_INFORMATION,
+                                                PMINIDUMP_CALLBACK_INFORMATION);
+
+bool Fail(const std::wstring& path) {
+  DWORD code = GetLastError();
+  // As HRESULT_FROM_WIN32 would have it.
+  if (static_cast<int32_t>(code) > 0) code = (code & 0xFFFF) | 0x80070000u;
+  DiagPrintf("Failed to generate minidump at '%s' (%x)\n", WideToUtf8(path).c_str(),
+             static_cast<unsigned>(code));
+  return false;
+}
+
+// Closes and deletes the file of a dump that did not succeed, keeping the
+// error of the failure for the message.
+void Discard(ScopedHandle& file, const std::wstring& path) {
+  const DWORD error = GetLastError();
+  file.reset();
+  DeleteFileW(path.c_str());
+  SetLastError(error);
+}
+
+}  // namespace
+
+MiniDumpLibrary& GetMiniDumpLibrary() {
+  static MiniDumpLibrary library;
+  return library;
+}
+
+bool WriteMinidump(HANDLE process, const std::wstring& path, uint32_t crashed_thread_id,
+                   const EXCEPTION_RECORD& exception_record, const CONTEXT& context) {
+  return WriteMinidumpWith(GetMiniDumpLibrary(), "dbghelp.dll", process, path, crashed_thread_id,
+                           exception_record, context);
+}
+
+bool WriteMinidumpWith(MiniDumpLibrary& library, const char* library_name, HANDLE process,
+                       const std::wstring& path, uint32_t crashed_thread_id,
+                       const EXCEPTION_RECORD& exception_record, const CONTEXT& context) {
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file.valid()) return Fail(path);
+
+  if (library.module == nullptr) {
+    library.module = LoadLibraryA(library_name);
+    if (library.module != nullptr) library.write_dump = GetProcAddress(library.module, "MiniDumpWriteDump");
+  }
+  if (library.module == nullptr) {
+    DiagPrintf("ERROR: DumpMiniDump: dbghelp.dll not found\n");
+    Discard(file, path);
+    return Fail(path);
+  }
+  if (library.write_dump == nullptr) {
+    DiagPrintf("ERROR: DumpMiniDump: MiniDumpWriteDump function in dbghelp.dll not found\n");
+    Discard(file, path);
+    return Fail(path);
+  }
+
+  DiagPrintf("writing minidump\n");
+  // The writer reads these through our own pointers, so they point at the
+  // handler's copies and ClientPointers stays FALSE.
+  EXCEPTION_RECORD record = exception_record;
+  CONTEXT registers = context;
+  EXCEPTION_POINTERS pointers = {&record, &registers};
+  MINIDUMP_EXCEPTION_INFORMATION exception = {};
+  exception.ThreadId = crashed_thread_id;
+  exception.ExceptionPointers = &pointers;
+  exception.ClientPointers = FALSE;
+
+  const auto write_dump =
+      reinterpret_cast<MiniDumpWriteDumpFunction>(reinterpret_cast<void*>(library.write_dump));
+  const BOOL written =
+      write_dump(process, GetProcessId(process), file.get(), MiniDumpNormal, &exception, nullptr, nullptr);
+  if (written) {
+    file.reset();
+    return true;
+  }
+  Discard(file, path);
+  return Fail(path);
+}
+
+}  // namespace nelko

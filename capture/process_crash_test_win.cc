@@ -1,0 +1,474 @@
+// End to end: the real handler processes crashes of the test engine, which
+// reports real exceptions through the crash data block.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <windows.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "base/scoped_handle_win.h"
+#include "base/text_win.h"
+#include "capture/capture_test_files_win.h"
+#include "client/crash_data_block_win.h"
+#include "client/protocol.h"
+#include "report/report_cache_win.h"
+#include "tests/support/child_process_win.h"
+#include "tests/support/minidump_reader.h"
+
+namespace nelko {
+namespace {
+
+using test::ChildProcess;
+using test::FileExists;
+using test::Quote;
+using test::SiblingPath;
+using test::SubFolders;
+using test::TempFolder;
+
+constexpr DWORD kLongWait = 90000;
+constexpr uint32_t kContinuableCode = 0xE0004E4Bu;
+constexpr uint32_t kAccessViolation = 0xC0000005u;
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+bool Contains(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+// The engine plays its script once the test has opened the handler; each
+// further `await` in the script waits for the test's Continue.
+class EngineSession {
+ public:
+  bool Start(const std::wstring& script, const std::wstring& engine_options = L"") {
+    const std::wstring line =
+        Quote(SiblingPath(L"test_engine.exe")) + L" " + engine_options + L" await " + script;
+    if (!engine.Start(line, /*in_job=*/true)) return Fail("the engine did not start");
+    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return Fail("no handler pid");
+    if (!engine.WaitForOutput("\r\n", kLongWait)) return Fail("no end of line");
+    const std::string out = engine.OutputSoFar();
+    handler_pid = static_cast<DWORD>(std::stoul(out.substr(out.find("engine: handler pid ") + 20)));
+    handler.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, handler_pid));
+    if (!handler.valid()) return Fail("the handler could not be opened");
+    return Continue();
+  }
+
+  // Lets the engine pass its next `await`, once the handler has echoed
+  // `applied` (so the commands before it are in the settings).
+  bool Continue(const std::string& applied = "") {
+    if (!applied.empty() && !engine.WaitForOutput(applied, kLongWait)) return Fail("not applied: " + applied);
+    return engine.WriteInput("g") || Fail("the engine's input is closed");
+  }
+
+  bool Fail(const std::string& why) {
+    failure = why + "; engine output: " + engine.OutputSoFar();
+    return false;
+  }
+
+  int32_t HandlerResult() {
+    if (WaitForSingleObject(handler.get(), kLongWait) != WAIT_OBJECT_0) return 1;
+    DWORD code = 0;
+    GetExitCodeProcess(handler.get(), &code);
+    return static_cast<int32_t>(code);
+  }
+
+  // The thread ids the engine reported as crashed, in order.
+  std::vector<uint32_t> CrashedThreads() {
+    std::vector<uint32_t> ids;
+    const std::string out = engine.OutputSoFar();
+    const std::string tag = "engine: crashed thread ";
+    for (size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1)) {
+      ids.push_back(static_cast<uint32_t>(std::stoul(out.substr(at + tag.size()))));
+    }
+    return ids;
+  }
+
+  ChildProcess engine;
+  std::string failure;
+  ScopedHandle handler;
+  DWORD handler_pid = 0;
+};
+
+std::wstring CrashPathCommand(const TempFolder& crashes) {
+  return L"send SetCrashReportPath 1 " + Quote(crashes.path()) + L" ";
+}
+
+std::string Gunzip(const std::string& bytes) {
+  z_stream stream = {};
+  if (inflateInit2(&stream, 31) != Z_OK) return {};
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  std::string out;
+  char buffer[65536];
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof(buffer);
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof(buffer) - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return status == Z_STREAM_END ? out : std::string();
+}
+
+// The JSON of every cached report that contains `marker`; the report pairs
+// are removed from the cache.
+std::vector<std::string> TakeCachedReports(const std::string& marker) {
+  std::vector<std::string> found;
+  for (const std::wstring& path : ListCachedReports()) {
+    const std::string json = Gunzip(test::ReadWholeFile(path));
+    if (!Contains(json, marker)) continue;
+    found.push_back(json);
+    DeleteFileW(path.c_str());
+    const std::wstring meta = path.substr(0, path.size() - 3) + L".meta";  // .json.gz -> .json.meta
+    DeleteFileW(meta.c_str());
+  }
+  return found;
+}
+
+std::string Marker(const char* test) {
+  return std::string(test) + "-" + std::to_string(GetCurrentProcessId());
+}
+
+test::Minidump ReadDump(const std::wstring& folder) {
+  return test::ParseMinidump(test::ReadWholeFile(folder + L"\\crash.dmp"));
+}
+
+bool HasModule(const test::Minidump& dump, const std::string& name) {
+  for (const auto& module : dump.modules) {
+    if (Contains(module.name, name)) return true;
+  }
+  return false;
+}
+
+TEST(ProcessCrash, CrashesTheEngineSurvivesAreAnsweredTwiceThenTheSessionEndsCleanly) {
+  TempFolder crashes(L"twice");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"await fault 0 90000 fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetCrashReportPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  EXPECT_EQ(Count(out, "engine: crash response received"), 2u) << out;
+  EXPECT_EQ(Count(out, "writing minidump"), 2u) << out;
+  // Each crash has a folder of its own with its own dump.
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 2u) << out;
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 2u);
+  for (const std::wstring& name : folders) {
+    EXPECT_EQ(name.rfind(L"Crash_", 0), 0u);
+    const test::Minidump dump = ReadDump(crashes.path() + L"\\" + name);
+    ASSERT_EQ(dump.error, "") << WideToUtf8(name);
+    ASSERT_TRUE(dump.has_exception);
+    EXPECT_EQ(dump.exception_code, kContinuableCode);
+    EXPECT_TRUE(dump.exception_thread_id == crashed[0] || dump.exception_thread_id == crashed[1]);
+    EXPECT_TRUE(dump.HasThread(dump.exception_thread_id));
+  }
+}
+
+TEST(ProcessCrash, AFatalCrashIsAnsweredAndTheEngineEndsWithTheExceptionCode) {
+  TempFolder crashes(L"fatal");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"await fault 1 90000")) << s.failure;
+  ASSERT_TRUE(s.Continue("'SetCrashReportPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  ASSERT_TRUE(s.engine.Wait(kLongWait));
+  EXPECT_EQ(s.engine.ExitCode(), kAccessViolation);
+  const std::string out = s.engine.OutputSoFar();
+  EXPECT_TRUE(Contains(out, "engine: crash response received")) << out;
+
+  // The dump is one of the engine, with the crash where it happened.
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u) << out;
+  const test::Minidump dump = ReadDump(crashes.path() + L"\\" + folders[0]);
+  ASSERT_EQ(dump.error, "");
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  ASSERT_TRUE(dump.has_exception);
+  EXPECT_EQ(dump.exception_thread_id, crashed[0]);
+  EXPECT_EQ(dump.exception_code, kAccessViolation);
+  EXPECT_TRUE(dump.HasThread(crashed[0]));
+  EXPECT_GE(dump.thread_ids.size(), 2u);  // the main thread and the crasher at least
+  EXPECT_TRUE(HasModule(dump, "test_engine.exe"));
+  EXPECT_TRUE(HasModule(dump, "ntdll.dll") || HasModule(dump, "NTDLL.DLL"));
+}
+
+TEST(ProcessCrash, UnderTerminateAFatalCrashEndsTheEngineWithTheExceptionCodeUnanswered) {
+  TempFolder crashes(L"terminate");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"await fault 1 90000", L"--terminate")) << s.failure;
+  ASSERT_TRUE(s.Continue("'SetCrashReportPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  ASSERT_TRUE(s.engine.Wait(kLongWait));
+  EXPECT_EQ(s.engine.ExitCode(), kAccessViolation);
+  const std::string out = s.engine.OutputSoFar();
+  EXPECT_FALSE(Contains(out, "engine: crash response received")) << out;
+  EXPECT_EQ(SubFolders(crashes.path()).size(), 1u);
+}
+
+TEST(ProcessCrash, UnderTerminateACrashTheEngineSurvivesIsStillAnswered) {
+  TempFolder crashes(L"terminate-survive");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"await fault 0 90000 terminate hang", L"--terminate"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetCrashReportPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  EXPECT_TRUE(Contains(s.engine.OutputSoFar(), "engine: crash response received"));
+  EXPECT_FALSE(s.engine.Wait(0)) << "the engine goes on";
+}
+
+// A corrupt block stops the pipeline before anything is made, and the
+// engine is not answered.
+TEST(ProcessCrash, ACorruptBlockEndsTheSessionWithMinus894AndNothingMade) {
+  struct Case {
+    const wchar_t* what;
+    const char* message;
+  };
+  const Case cases[] = {
+      {L"magic", "is corrupt: expected magic '0x4e656c6b6f434803' but got '0x4e656c6b6f4348fc'"},
+      {L"size", "is corrupt: expected size "},
+      {L"pid", "is corrupt: expected to agree on PID but got "},
+      {L"magic-and-size", "is corrupt: expected magic "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.what));
+    TempFolder crashes(L"corrupt");
+    const std::string marker = Marker("corrupt");
+    EngineSession s;
+    ASSERT_TRUE(s.Start(CrashPathCommand(crashes) +
+                        L"send SetMetaData 2 ReportJson {} send SetUserMetaData 2 marker " +
+                        Utf8ToWide(marker) + L" await corrupt " + c.what + L" 500 hang"))
+        << s.failure;
+    ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+    EXPECT_EQ(s.HandlerResult(), -894);
+    const std::string out = s.engine.OutputSoFar();
+    EXPECT_TRUE(Contains(out, "Crash data sent by PID " + std::to_string(s.engine.pid()) + " " + c.message))
+        << out;
+    EXPECT_EQ(Count(out, "Crash data sent by PID"), 1u) << out;
+    EXPECT_TRUE(s.engine.WaitForOutput("engine: no crash response", kLongWait)) << out;
+    EXPECT_TRUE(SubFolders(crashes.path()).empty());
+    EXPECT_FALSE(Contains(out, "writing minidump"));
+    EXPECT_TRUE(TakeCachedReports(marker).empty());
+  }
+}
+
+// Here the test itself plays the engine, so that it can give the handler an
+// address where nothing is mapped.
+TEST(ProcessCrash, AnUnreadableBlockEndsTheSessionWithMinus895AndNothingMade) {
+  TempFolder crashes(L"unreadable");
+  const DWORD pid = GetCurrentProcessId();
+  ScopedHandle events[3];
+  const wchar_t* formats[3] = {kCrashEventNameFormat, kResponseEventNameFormat, kTerminationEventNameFormat};
+  for (int i = 0; i < 3; ++i) {
+    wchar_t name[kEventNameCapacity];
+    swprintf(name, kEventNameCapacity, formats[i], static_cast<unsigned>(pid));
+    events[i].reset(CreateEventW(nullptr, FALSE, FALSE, name));
+    ASSERT_TRUE(events[i].valid());
+  }
+  ChildProcess handler;
+  ASSERT_TRUE(handler.Start(Quote(SiblingPath(L"NelkoCrashHandler.exe")) + L" --attach " +
+                            std::to_wstring(pid) + L" 16"));
+  const std::string path = WideToUtf8(crashes.path());
+  std::string message = "SetCrashReportPath";
+  message.push_back('\0');
+  message += path;
+  message.push_back('\0');
+  const uint32_t length = static_cast<uint32_t>(message.size());
+  ASSERT_TRUE(handler.WriteInput(&length, 4));
+  ASSERT_TRUE(handler.WriteInput(message));
+  ASSERT_TRUE(handler.WaitForOutput("'SetCrashReportPath'", kLongWait));
+  SetEvent(events[0].get());
+  ASSERT_TRUE(handler.Wait(kLongWait));
+  EXPECT_EQ(static_cast<int32_t>(handler.ExitCode()), -895);
+  const std::string out = handler.Output();
+  EXPECT_TRUE(Contains(out, "Failed to read PID " + std::to_string(pid) + "'s memory at ")) << out;
+  EXPECT_TRUE(Contains(out, " (" + std::to_string(kCrashBlockSize) + " bytes)")) << out;
+  EXPECT_EQ(WaitForSingleObject(events[1].get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "no response";
+  EXPECT_TRUE(SubFolders(crashes.path()).empty());
+}
+
+TEST(ProcessCrash, AttachedFilesAreCopiedUnderFreeNamesAndFailuresAreReported) {
+  // A dot in the crash folder's path must not take the counter of a name
+  // without extension.
+  TempFolder crashes(L"attach.dot");
+  TempFolder source(L"attach-src");
+  const std::wstring src = source.path();
+  CreateDirectoryW((src + L"\\one").c_str(), nullptr);
+  CreateDirectoryW((src + L"\\two").c_str(), nullptr);
+  CreateDirectoryW((src + L"\\folder").c_str(), nullptr);
+  test::WriteTextFile(src + L"\\a.txt", "first");
+  test::WriteTextFile(src + L"\\one\\a.txt", "second");
+  test::WriteTextFile(src + L"\\two\\a.txt", "third");
+  test::WriteTextFile(src + L"\\b.txt", "slashes");
+  test::WriteTextFile(src + L"\\one\\README", "readme one");
+  test::WriteTextFile(src + L"\\two\\README", "readme two");
+  std::wstring slashed = src + L"/b.txt";
+  const std::string src8 = WideToUtf8(src);
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send AddFile 2 " + Quote(src + L"\\a.txt") + L" d " +
+                      L"send AddFile 2 " + Quote(src + L"\\missing.txt") + L" d " + L"send AddFile 2 " +
+                      Quote(src + L"\\one\\a.txt") + L" d " + L"send AddFile 2 " + Quote(src + L"\\folder") +
+                      L" d " + L"send AddFile 2 " + Quote(src + L"\\two\\a.txt") + L" d " +
+                      L"send AddFile 2 " + Quote(slashed) + L" d send AddFile 2 " +
+                      Quote(src + L"\\one\\README") + L" d send AddFile 2 " + Quote(src + L"\\two\\README") +
+                      L" last await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("' 'last'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  EXPECT_TRUE(Contains(out, "Failed to find file \"" + src8 + "\\missing.txt\"")) << out;
+  EXPECT_TRUE(Contains(out, "Failed to find file \"" + src8 + "\\folder\"")) << out;
+  EXPECT_FALSE(Contains(out, "Failed to copy")) << out;
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u);
+  const std::wstring folder = crashes.path() + L"\\" + folders[0];
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\a.txt"), "first");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\a001.txt"), "second");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\a002.txt"), "third");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\b.txt"), "slashes");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\README"), "readme one");
+  EXPECT_EQ(test::ReadWholeFile(folder + L"\\README001"), "readme two");
+  EXPECT_TRUE(FileExists(folder + L"\\crash.dmp"));
+  EXPECT_FALSE(FileExists(folder + L"\\missing.txt"));
+  EXPECT_FALSE(FileExists(folder + L"\\folder"));
+}
+
+// The report: one thread per engine thread, the crashed one marked, and
+// what the engine sent during the session.
+TEST(ProcessCrash, TheCachedReportHoldsEveryThreadTheLogAndTheUserMetadata) {
+  TempFolder crashes(L"report");
+  const std::string marker = Marker("report");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(
+      CrashPathCommand(crashes) + L"threads 16 send SetMetaData 2 ReportJson {\\\"name\\\":\\\"Game\\\"} " +
+      L"send SetLogBufferSize 1 3 logs 5 send SetUserMetaData 2 level seven " +
+      L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) + L" await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  ASSERT_TRUE(Contains(out, "engine: crash response received")) << out;
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  const size_t count_at = out.find("engine: thread count ");
+  ASSERT_NE(count_at, std::string::npos);
+  const size_t engine_threads = std::stoul(out.substr(count_at + 21));
+  EXPECT_GE(engine_threads, 18u);  // main, crasher and 16 idle threads
+
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u) << out;
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  EXPECT_STREQ(doc["name"].GetString(), "Game");
+  const auto& threads = doc["native_crash"]["threads"];
+  ASSERT_EQ(threads.Size(), engine_threads);
+  size_t marked = 0;
+  for (rapidjson::SizeType i = 0; i < threads.Size(); ++i) {
+    EXPECT_EQ(threads[i]["number"].GetUint(), i);
+    const std::string name = threads[i]["name"].GetString();
+    const bool is_crasher = name == "Thread " + std::to_string(crashed[0]);
+    EXPECT_EQ(threads[i]["crashed"].GetBool(), is_crasher) << name;
+    marked += is_crasher;
+  }
+  EXPECT_EQ(marked, 1u);
+  const auto& logs = doc["log_messages"];
+  ASSERT_EQ(logs.Size(), 3u);
+  EXPECT_TRUE(Contains(reports[0], "log message 2"));
+  EXPECT_TRUE(Contains(reports[0], "log message 4"));
+  EXPECT_FALSE(Contains(reports[0], "log message 1\""));
+  EXPECT_TRUE(Contains(reports[0], "\"level\""));
+  EXPECT_TRUE(Contains(reports[0], "\"seven\""));
+}
+
+// An editor without report metadata still gets a report of its threads.
+TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
+  TempFolder crashes(L"editor");
+  EngineSession s;
+  ASSERT_TRUE(
+      s.Start(CrashPathCommand(crashes) + L"send SetIsEditor 1 true await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetIsEditor'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  const auto reports =
+      TakeCachedReports("\"name\":\"Thread " + std::to_string(crashed[0]) + "\",\"crashed\":true");
+  ASSERT_GE(reports.size(), 1u) << s.engine.OutputSoFar();
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  EXPECT_STREQ(doc["name"].GetString(), "");
+  EXPECT_GE(doc["native_crash"]["threads"].Size(), 2u);
+}
+
+// Without report metadata and without the editor flag no report is made,
+// and the files are still copied.
+TEST(ProcessCrash, WithoutReportMetadataNoThreadIsWalkedButFilesAreCopied) {
+  TempFolder crashes(L"no-report");
+  TempFolder source(L"no-report-src");
+  test::WriteTextFile(source.path() + L"\\log.txt", "log");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send AddFile 2 " + Quote(source.path() + L"\\log.txt") +
+                      L" last await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("' 'last'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const auto crashed = s.CrashedThreads();
+  ASSERT_EQ(crashed.size(), 1u);
+  EXPECT_TRUE(
+      TakeCachedReports("\"name\":\"Thread " + std::to_string(crashed[0]) + "\",\"crashed\":true").empty());
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_EQ(test::ReadWholeFile(crashes.path() + L"\\" + folders[0] + L"\\log.txt"), "log");
+}
+
+// The reader thread goes on applying commands while the crash is processed;
+// the report is made from one consistent copy of the settings.
+TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
+  TempFolder crashes(L"stream");
+  const std::string marker = Marker("stream");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) +
+                      L"send SetMetaData 2 ReportJson {} send SetLogBufferSize 1 50 " +
+                      L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) +
+                      L" await stream 300 fault 0 90000 stream-join terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  ASSERT_TRUE(Contains(s.engine.OutputSoFar(), "engine: crash response received"));
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u);
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  for (const auto& entry : doc["user_metadata"].GetArray()) {
+    for (auto member = entry.MemberBegin(); member != entry.MemberEnd(); ++member) {
+      if (!member->value.IsString()) continue;
+      const std::string value = member->value.GetString();
+      if (value.size() == 1000) {
+        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
+      }
+    }
+  }
+  for (const auto& log : doc["log_messages"].GetArray()) {
+    for (auto member = log.MemberBegin(); member != log.MemberEnd(); ++member) {
+      if (!member->value.IsString()) continue;
+      const std::string value = member->value.GetString();
+      if (value.size() == 900) {
+        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nelko
