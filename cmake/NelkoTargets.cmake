@@ -24,8 +24,8 @@ endfunction()
 #     *.cc             portable code (host and Windows)
 #     *_win.cc         Windows-only code
 #     *_posix.cc       native stand-ins for Windows-only code (host and fuzz builds)
-#     *_test.cc        portable tests   -> program NAME_test (host and win64)
-#     *_test_win.cc    Windows tests    -> program NAME_win_test (win64)
+#     *_test.cc        portable tests   -> program NAME_test (host, win64 and win32)
+#     *_test_win.cc    Windows tests    -> program NAME_win_test (win64 and win32)
 #   Files listed in EXCLUDE (programs, probes) are left to the folder's own rules.
 function(nelko_subsystem name)
   cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS;TEST_LIBS" ${ARGN})
@@ -62,7 +62,9 @@ endfunction()
 
 # nelko_test(NAME SOURCES <files> [LIBS <targets>] [WINDOWS_ONLY] [NO_MAIN])
 #   A GoogleTest program; each TEST in its sources becomes one ctest entry.
-#   Portable tests run natively and under wine64; WINDOWS_ONLY ones under wine64 only.
+#   Portable tests run natively and under Wine; WINDOWS_ONLY ones under Wine only
+#   (wine64, and for win32 the 32-bit loader inside scripts/win32-vm's machine, which
+#   shows its own prefix at the NELKO_WINEPREFIX path baked in here).
 function(nelko_test name)
   cmake_parse_arguments(ARG "WINDOWS_ONLY;NO_MAIN" "" "SOURCES;LIBS" ${ARGN})
   if(NOT NELKO_BUILD_TESTS)
