@@ -103,24 +103,32 @@ TEST_F(ChannelTest, ALengthBeyondTheLimitEndsTheReaderWithAnError) {
   EXPECT_NE(output_.Take().find("exceeds the limit"), std::string::npos);
 }
 
+// Writes log messages into the pipe until it breaks.
+DWORD WINAPI StreamLogMessages(void* pipe) {
+  const std::string message =
+      client::EncodeMessage({"RecordLogMessage", std::string(900, 'm'), "1", "2", "3"});
+  DWORD wrote = 0;
+  while (WriteFile(static_cast<HANDLE>(pipe), message.data(), static_cast<DWORD>(message.size()), &wrote,
+                   nullptr)) {
+  }
+  return 0;
+}
+
+DWORD WINAPI AllocateAndPrint(void*) {
+  for (int i = 0; i < 1000; ++i) {
+    std::string text(4096 + i, 'a');
+    DiagPrintf("%c", text[i]);
+  }
+  return 0;
+}
+
 // Whatever moment the reader is stopped at, the main thread must be able to
 // allocate and print afterwards: a reader killed inside the heap or the C
 // runtime's stream would leave their locks held for ever.
 TEST_F(ChannelTest, StoppingAReaderBusyWithAStreamLeavesTheHeapAndOutputUsable) {
   ASSERT_TRUE(StartChannel(channel_));
   Write(client::EncodeMessage({"SetLogBufferSize", "50"}));
-  HANDLE writer = CreateThread(
-      nullptr, 0,
-      [](void* pipe) -> DWORD {
-        const std::string message =
-            client::EncodeMessage({"RecordLogMessage", std::string(900, 'm'), "1", "2", "3"});
-        DWORD wrote = 0;
-        while (WriteFile(static_cast<HANDLE>(pipe), message.data(), static_cast<DWORD>(message.size()),
-                         &wrote, nullptr)) {
-        }
-        return 0;
-      },
-      write_end_, 0, nullptr);
+  HANDLE writer = CreateThread(nullptr, 0, &StreamLogMessages, write_end_, 0, nullptr);
   ASSERT_NE(writer, nullptr);
   Sleep(200);  // let the stream run
   StopChannelHooks hooks;
@@ -131,16 +139,7 @@ TEST_F(ChannelTest, StoppingAReaderBusyWithAStreamLeavesTheHeapAndOutputUsable) 
   WaitForSingleObject(writer, 30000);
   CloseHandle(writer);
 
-  HANDLE after = CreateThread(
-      nullptr, 0,
-      [](void*) -> DWORD {
-        for (int i = 0; i < 1000; ++i) {
-          std::string text(4096 + i, 'a');
-          DiagPrintf("%c", text[i]);
-        }
-        return 0;
-      },
-      nullptr, 0, nullptr);
+  HANDLE after = CreateThread(nullptr, 0, &AllocateAndPrint, nullptr, 0, nullptr);
   ASSERT_NE(after, nullptr);
   EXPECT_EQ(WaitForSingleObject(after, 10000), WAIT_OBJECT_0)
       << "allocation or output blocked after the stop";
