@@ -1,9 +1,12 @@
 #pragma once
 // Test helpers around the local collector (tools/collector): the base URL of
 // the build's endpoint, and what the collector stored per project id.
+#include <shlobj.h>
 #include <windows.h>
 
 #include <string>
+
+#include "report/report_cache_win.h"
 
 namespace nelko::test {
 
@@ -70,6 +73,51 @@ inline void ReleaseHeldRequest(const std::string& project) {
   const std::string path = std::string(NELKO_COLLECTOR_STORE) + "/" + project + ".release";
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// Whether this process runs as a Windows user of its own (ctest gives each
+// such test the Unix USER "<prefix><test>", from which Wine takes the user
+// and so the profile holding LocalLow); then *cache is that user's report
+// cache, which the handlers the test starts see too and no other test does.
+inline bool UseOwnReportCache(const std::wstring& prefix, std::wstring* cache, std::string* why) {
+  wchar_t user[256];
+  const DWORD n = GetEnvironmentVariableW(L"USER", user, 256);
+  if (n == 0 || n >= 256 || std::wstring(user, n).rfind(prefix, 0) != 0) {
+    *why = "run through ctest, which gives the test a user and report cache of its own";
+    return false;
+  }
+  // The known folder LocalLow exists only once created; without it the
+  // cache would fall back to the temporary folder, which all users share.
+  // It lies in the user's folder beside the others in the profiles folder.
+  wchar_t profile[MAX_PATH];
+  const DWORD m = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+  if (m == 0 || m >= MAX_PATH) {
+    *why = "no USERPROFILE";
+    return false;
+  }
+  const std::wstring profiles(profile, std::wstring(profile, m).rfind(L'\\') + 1);
+  const std::wstring local_low = profiles + std::wstring(user, n) + L"\\AppData\\LocalLow";
+  SHCreateDirectoryExW(nullptr, local_low.c_str(), nullptr);
+  *cache = nelko::GetCacheFolder();
+  if (*cache != local_low + L"\\Nelko\\CrashReports\\") {
+    *why = "the report cache is not in this user's LocalLow";
+    return false;
+  }
+  return true;
+}
+
+// Removes the files of the report cache, then the folder.
+inline void RemoveReportCache(const std::wstring& cache) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((cache + L"*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileW((cache + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(cache.c_str());
 }
 
 }  // namespace nelko::test

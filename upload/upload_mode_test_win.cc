@@ -65,22 +65,8 @@ std::string SortReportLines(const std::string& output) {
 class UploadMode : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t user[256];
-    const DWORD n = GetEnvironmentVariableW(L"USER", user, 256);
-    if (n == 0 || n >= 256 || std::wstring(user, n).rfind(L"nelko_upload_", 0) != 0) {
-      GTEST_SKIP() << "run through ctest, which gives the test a user and report cache of its own";
-    }
-    // The known folder LocalLow exists only once created; without it the
-    // cache would fall back to the temporary folder, which all users share.
-    // It lies in the user's folder beside the others in the profiles folder.
-    wchar_t profile[MAX_PATH];
-    const DWORD m = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
-    ASSERT_TRUE(m > 0 && m < MAX_PATH);
-    const std::wstring profiles(profile, std::wstring(profile, m).rfind(L'\\') + 1);
-    const std::wstring local_low = profiles + std::wstring(user, n) + L"\\AppData\\LocalLow";
-    SHCreateDirectoryExW(nullptr, local_low.c_str(), nullptr);
-    cache_ = GetCacheFolder();
-    ASSERT_EQ(cache_, local_low + L"\\Nelko\\CrashReports\\");
+    std::string why;
+    if (!test::UseOwnReportCache(L"nelko_upload_", &cache_, &why)) GTEST_SKIP() << why;
     RemoveCache();
   }
 
@@ -88,18 +74,7 @@ class UploadMode : public ::testing::Test {
     if (!cache_.empty()) RemoveCache();
   }
 
-  void RemoveCache() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((cache_ + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-          DeleteFileW((cache_ + found.cFileName).c_str());
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(cache_.c_str());
-  }
+  void RemoveCache() { test::RemoveReportCache(cache_); }
 
   // Caches a report (gzip of a small JSON text) under the project id; returns
   // the report file's path.
