@@ -183,8 +183,9 @@ TEST(CrashWindowEndToEnd, WaitingForTheUserTheWindowStaysAfterTheEngineIsAnswere
 
   const HWND dialog = s.WaitForDialog();
   ASSERT_NE(dialog, nullptr) << s.engine.OutputSoFar();
-  EXPECT_EQ(WindowText(dialog), L"Space Game - Build 7");
+  // The caption is set once the window exists, before any progress.
   EXPECT_EQ(WaitForProgress(dialog, 100), 100);
+  EXPECT_EQ(WindowText(dialog), L"Space Game - Build 7");
   // The engine is answered while the window still waits for the user.
   ASSERT_TRUE(s.engine.WaitForOutput(kResponse, kLongWait)) << s.engine.OutputSoFar();
   EXPECT_TRUE(IsWindow(dialog));
@@ -197,23 +198,26 @@ TEST(CrashWindowEndToEnd, WaitingForTheUserTheWindowStaysAfterTheEngineIsAnswere
   ASSERT_TRUE(s.Continue()) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   ASSERT_TRUE(s.engine.Wait(kLongWait));
-  EXPECT_TRUE(Contains(s.engine.OutputSoFar(), "engine: handler exited with code 0"))
-      << s.engine.OutputSoFar();
+  const std::string out = s.engine.Output(kLongWait);
+  EXPECT_TRUE(Contains(out, "engine: handler exited with code 0")) << out;
 }
 
-TEST(CrashWindowEndToEnd, WithoutAnAppNameTheCaptionNamesTheExecutableAndAFatalCrashWaitsForTheUser) {
+TEST(CrashWindowEndToEnd, WithAnEmptyAppNameTheCaptionNamesTheExecutableAndAFatalCrashWaitsForTheUser) {
   SKIP_WITHOUT_DISPLAY();
   TempFolder crashes(L"window-fatal");
   EngineSession s;
-  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetInfo 1 \"Out of memory\" await fault 1 90000",
+  // An app name never sent stays "<unknown>"; only an empty one gives way to
+  // the executable's file name.
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) +
+                          L"send SetAppName 1 \"\" send SetInfo 1 \"Out of memory\" await fault 1 90000",
                       L"--wait-for-user"))
       << s.failure;
   ASSERT_TRUE(s.Continue("'Out of memory'")) << s.failure;
 
   const HWND dialog = s.WaitForDialog();
   ASSERT_NE(dialog, nullptr) << s.engine.OutputSoFar();
-  EXPECT_EQ(WindowText(dialog), L"test_engine.exe - Out of memory");
   EXPECT_EQ(WaitForProgress(dialog, 100), 100);
+  EXPECT_EQ(WindowText(dialog), L"test_engine.exe - Out of memory");
   // The engine was answered and has ended; the handler still waits.
   ASSERT_TRUE(s.engine.Wait(kLongWait));
   EXPECT_EQ(s.engine.ExitCode(), kAccessViolation);
