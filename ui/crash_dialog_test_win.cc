@@ -116,6 +116,22 @@ class DialogProbe {
     return std::stof(output.substr(consumed_));
   }
 
+  // Asks until the window's thread has ended: it ends a moment after its
+  // window is gone, later still on a loaded machine.
+  bool WaitForThreadEnd() {
+    const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
+    while (GetTickCount64() < end) {
+      if (!Command("open", "open ")) return false;
+      if (child_.OutputSoFar().compare(consumed_, 1, "0") == 0) {
+        consumed_ += 1;
+        return true;
+      }
+      Sleep(50);
+    }
+    ADD_FAILURE() << "the window's thread did not end";
+    return false;
+  }
+
   ChildProcess& child() { return child_; }
 
  private:
@@ -202,7 +218,7 @@ TEST(CrashDialogWindowTest, AfterTheUserClosedTheWindowTheOperationsReturnAtOnce
   const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
   while (IsWindow(window) && GetTickCount64() < end) Sleep(20);
   ASSERT_FALSE(IsWindow(window));
-  ASSERT_TRUE(probe.Command("open", "open 0"));
+  ASSERT_TRUE(probe.WaitForThreadEnd());
   ASSERT_TRUE(probe.Command("progress 80", "progress set 80"));
   ASSERT_TRUE(probe.Command("finish", "finish 1 open 0"));
   ASSERT_TRUE(probe.Command("close", "close 1 open 0"));
