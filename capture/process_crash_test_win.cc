@@ -17,6 +17,8 @@
 #include "client/protocol.h"
 #include "report/report_cache_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/engine_session_win.h"
+#include "tests/support/gunzip.h"
 #include "tests/support/minidump_reader.h"
 
 namespace nelko {
@@ -43,79 +45,10 @@ bool Contains(const std::string& text, const std::string& what) {
   return text.find(what) != std::string::npos;
 }
 
-// The engine plays its script once the test has opened the handler; each
-// further `await` in the script waits for the test's Continue.
-class EngineSession {
- public:
-  bool Start(const std::wstring& script, const std::wstring& engine_options = L"") {
-    const std::wstring line =
-        Quote(SiblingPath(L"test_engine.exe")) + L" " + engine_options + L" await " + script;
-    if (!engine.Start(line, /*in_job=*/true)) return Fail("the engine did not start");
-    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return Fail("no handler pid");
-    if (!engine.WaitForOutput("\r\n", kLongWait)) return Fail("no end of line");
-    const std::string out = engine.OutputSoFar();
-    handler_pid = static_cast<DWORD>(std::stoul(out.substr(out.find("engine: handler pid ") + 20)));
-    handler.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, handler_pid));
-    if (!handler.valid()) return Fail("the handler could not be opened");
-    return Continue();
-  }
-
-  // Lets the engine pass its next `await`, once the handler has echoed
-  // `applied` (so the commands before it are in the settings).
-  bool Continue(const std::string& applied = "") {
-    if (!applied.empty() && !engine.WaitForOutput(applied, kLongWait)) return Fail("not applied: " + applied);
-    return engine.WriteInput("g") || Fail("the engine's input is closed");
-  }
-
-  bool Fail(const std::string& why) {
-    failure = why + "; engine output: " + engine.OutputSoFar();
-    return false;
-  }
-
-  int32_t HandlerResult() {
-    if (WaitForSingleObject(handler.get(), kLongWait) != WAIT_OBJECT_0) return 1;
-    DWORD code = 0;
-    GetExitCodeProcess(handler.get(), &code);
-    return static_cast<int32_t>(code);
-  }
-
-  // The thread ids the engine reported as crashed, in order.
-  std::vector<uint32_t> CrashedThreads() {
-    std::vector<uint32_t> ids;
-    const std::string out = engine.OutputSoFar();
-    const std::string tag = "engine: crashed thread ";
-    for (size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1)) {
-      ids.push_back(static_cast<uint32_t>(std::stoul(out.substr(at + tag.size()))));
-    }
-    return ids;
-  }
-
-  ChildProcess engine;
-  std::string failure;
-  ScopedHandle handler;
-  DWORD handler_pid = 0;
-};
+using test::EngineSession;
 
 std::wstring CrashPathCommand(const TempFolder& crashes) {
   return L"send SetCrashReportPath 1 " + Quote(crashes.path()) + L" ";
-}
-
-std::string Gunzip(const std::string& bytes) {
-  z_stream stream = {};
-  if (inflateInit2(&stream, 31) != Z_OK) return {};
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  char buffer[65536];
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof(buffer);
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof(buffer) - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : std::string();
 }
 
 // The JSON of every cached report that contains `marker`; the report pairs
@@ -123,7 +56,7 @@ std::string Gunzip(const std::string& bytes) {
 std::vector<std::string> TakeCachedReports(const std::string& marker) {
   std::vector<std::string> found;
   for (const std::wstring& path : ListCachedReports()) {
-    const std::string json = Gunzip(test::ReadWholeFile(path));
+    const std::string json = test::Gunzip(test::ReadWholeFile(path));
     if (!Contains(json, marker)) continue;
     found.push_back(json);
     DeleteFileW(path.c_str());

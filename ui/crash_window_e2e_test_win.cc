@@ -16,6 +16,7 @@
 #include "base/text_win.h"
 #include "capture/capture_test_files_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/engine_session_win.h"
 #include "ui/crash_dialog_resources.h"
 
 namespace nelko {
@@ -86,49 +87,9 @@ std::wstring Argument(const std::wstring& text) {
   return out + L"\"";
 }
 
-// The engine plays its script once the test has opened the handler; each
-// further `await` waits for the test's Continue.
-class EngineSession {
+// The engine session, and the handler's window as the test sees it.
+class EngineSession : public test::EngineSession {
  public:
-  ~EngineSession() {
-    if (engine.process() != nullptr && !engine.Wait(0)) engine.Kill();
-  }
-
-  bool Start(const std::wstring& script, const std::wstring& engine_options = L"") {
-    const std::wstring line =
-        Quote(SiblingPath(L"test_engine.exe")) + L" " + engine_options + L" await " + script;
-    if (!engine.Start(line, /*in_job=*/true)) return Fail("the engine did not start");
-    if (!engine.WaitForOutput("engine: handler pid ", kLongWait)) return Fail("no handler pid");
-    if (!engine.WaitForOutput("\r\n", kLongWait)) return Fail("no end of line");
-    const std::string out = engine.OutputSoFar();
-    handler_pid = static_cast<DWORD>(std::stoul(out.substr(out.find("engine: handler pid ") + 20)));
-    handler.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, handler_pid));
-    if (!handler.valid()) return Fail("the handler could not be opened");
-    return Continue();
-  }
-
-  // Lets the engine pass its next `await`, once the handler has echoed
-  // `applied` (so the commands before it are in the settings).
-  bool Continue(const std::string& applied = "") {
-    if (!applied.empty() && !engine.WaitForOutput(applied, kLongWait)) return Fail("not applied: " + applied);
-    return engine.WriteInput("g") || Fail("the engine's input is closed");
-  }
-
-  bool Fail(const std::string& why) {
-    failure = why + "; engine output: " + engine.OutputSoFar();
-    return false;
-  }
-
-  bool HandlerRunning() { return WaitForSingleObject(handler.get(), 0) == WAIT_TIMEOUT; }
-
-  // The handler's exit code; -1 when it did not end in time.
-  int64_t HandlerResult() {
-    if (WaitForSingleObject(handler.get(), kLongWait) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(handler.get(), &code);
-    return static_cast<int32_t>(code);
-  }
-
   // Polls for the handler's window; null when none came in time.
   HWND WaitForDialog() {
     const ULONGLONG end = GetTickCount64() + kLongWait;
@@ -148,11 +109,6 @@ class EngineSession {
     }
     return true;
   }
-
-  ChildProcess engine;
-  std::string failure;
-  ScopedHandle handler;
-  DWORD handler_pid = 0;
 };
 
 std::wstring CrashPathCommand(const TempFolder& crashes) {

@@ -13,6 +13,7 @@
 #include "capture/capture_test_files_win.h"
 #include "report/report_cache_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/gunzip.h"
 #include "upload/collector_test_win.h"
 
 namespace nelko {
@@ -22,24 +23,6 @@ constexpr DWORD kLongWait = 90000;
 constexpr uint32_t kAccessViolation = 0xC0000005u;
 // The upload-mode run is a process nobody waits for: its arrival is polled.
 constexpr DWORD kUploadWait = 60000;
-
-std::string Gunzip(const std::string& bytes) {
-  z_stream stream = {};
-  if (inflateInit2(&stream, 31) != Z_OK) return {};
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  char buffer[65536];
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof(buffer);
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof(buffer) - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? out : std::string();
-}
 
 template <class Condition>
 bool PollFor(DWORD timeout_ms, Condition condition) {
@@ -109,7 +92,7 @@ TEST_F(CrashUpload, AFatalCrashIsCapturedCachedAndUploadedByTheRelaunchedHandler
 
   const test::Received got = test::ReceivedRequest(project, 0);
   EXPECT_TRUE(got.Valid()) << got.record;
-  const std::string json = Gunzip(got.file);
+  const std::string json = test::Gunzip(got.file);
   rapidjson::Document report;
   report.Parse(json.c_str());
   ASSERT_TRUE(report.IsObject()) << json.substr(0, 400);
