@@ -3,6 +3,8 @@
 // the life of the object and gives back what was written. (A named file would
 // be shared by test processes that ctest runs side by side.)
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "base/diag_output.h"
@@ -12,12 +14,14 @@ namespace nelko::test {
 class DiagCapture {
  public:
   DiagCapture() : file_(std::tmpfile()) {
+    if (file_ == nullptr) OpenNamedFile();
     previous_ = DiagOutputStream();
     SetDiagOutputStream(file_);
   }
   ~DiagCapture() {
     SetDiagOutputStream(previous_);
     if (file_ != nullptr) std::fclose(file_);
+    if (!named_.empty()) std::remove(named_.c_str());
   }
   DiagCapture(const DiagCapture&) = delete;
   DiagCapture& operator=(const DiagCapture&) = delete;
@@ -37,7 +41,22 @@ class DiagCapture {
   }
 
  private:
+  // The C runtime's temporary names can clash between test processes that
+  // run side by side (its counter starts alike in each), and tmpfile then
+  // fails: fall back to a name of our own.
+  void OpenNamedFile() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
+      named_ = (std::filesystem::temp_directory_path() /
+                ("nelko_diag_" + std::to_string(random()) + "_" + std::to_string(random()) + ".txt"))
+                   .string();
+      file_ = std::fopen(named_.c_str(), "w+b");
+    }
+    if (file_ == nullptr) named_.clear();
+  }
+
   std::FILE* file_ = nullptr;
+  std::string named_;
   std::FILE* previous_ = nullptr;
   size_t taken_ = 0;
 };
