@@ -15,6 +15,11 @@ int main(int argc, char** argv) {
     // A null stream is an invalid parameter to the C runtime.
     volatile std::FILE* none = nullptr;
     std::fclose(const_cast<std::FILE*>(none));
+    // A runtime without the setter (Wine's msvcrt.dll) never calls the
+    // handler: call what was installed, as such a runtime would.
+    if (_invalid_parameter_handler handler = _get_invalid_parameter_handler()) {
+      handler(L"stream != NULL", L"fclose", L"probe", __LINE__, 0);
+    }
   }
   return 3;
 }

@@ -10,24 +10,24 @@ using test::Quote;
 using test::RunChild;
 using test::SiblingPath;
 
-TEST(AbnormalTermination, AbortEndsWithItsCodeAndMessage) {
+TEST(AbnormalExit, AbortEndsWithItsCodeAndMessage) {
   auto r = RunChild(Quote(SiblingPath(L"abnormal_exit_probe.exe")) + L" abort");
   ASSERT_TRUE(r.started);
   EXPECT_EQ(r.exit_code, kAbortExitCode);
-  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to abort()\n"), std::string::npos)
+  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to abort()\r\n"), std::string::npos)
       << r.output;
 }
 
-TEST(AbnormalTermination, InvalidParameterEndsWithItsCodeAndMessage) {
+TEST(AbnormalExit, InvalidParameterEndsWithItsCodeAndMessage) {
   auto r = RunChild(Quote(SiblingPath(L"abnormal_exit_probe.exe")) + L" invalid-parameter");
   ASSERT_TRUE(r.started);
   EXPECT_EQ(r.exit_code, kInvalidParameterExitCode);
-  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to invalid parameter handler\n"),
+  EXPECT_NE(r.output.find("Crash handler abnormally terminating due to invalid parameter handler\r\n"),
             std::string::npos)
       << r.output;
 }
 
-TEST(AbnormalTermination, ProbeWithoutMisbehaviourExitsNormally) {
+TEST(AbnormalExit, ProbeWithoutMisbehaviourExitsNormally) {
   auto r = RunChild(Quote(SiblingPath(L"abnormal_exit_probe.exe")));
   EXPECT_EQ(r.exit_code, 3u);
 }
