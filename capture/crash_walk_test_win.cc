@@ -292,7 +292,8 @@ TEST_F(CrashWalkTest, TheBaseWalkerWritesTheSetUpModuleAndFrameLines) {
   for (const auto& line : walker.lines) frame_lines += line.rfind("0x", 0) == 0 ? 1 : 0;
   EXPECT_EQ(frame_lines, walker.events.size() - 1);  // the closing event writes nothing
   char expected[64];
-  std::snprintf(expected, sizeof(expected), "0x%016llX (%s) ",
+  // Addresses are written as pointers: 8 digits in the 32-bit handler, 16 in the 64-bit one.
+  std::snprintf(expected, sizeof(expected), "0x%0*llX (%s) ", static_cast<int>(2 * sizeof(void*)),
                 static_cast<unsigned long long>(engine_->base + parked.rva[0]), kChainsModule);
   bool frame_line = false;
   for (const auto& line : walker.lines) frame_line = frame_line || line.rfind(expected, 0) == 0;
