@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/diag_capture.h"
 #include "tests/support/temp_files.h"
 
 #include <cstdio>
@@ -12,7 +13,6 @@
 #include <sstream>
 #include <string>
 
-#include "base/diag_output.h"
 #include "platform/file_entry.h"
 #include "platform/file_system.h"
 
@@ -158,19 +158,11 @@ TEST(FileStreams, OutputIntoAMissingFolderFails) {
 }
 
 TEST(FileStreams, PositionBeyondTheSizeTypeIsReportedAndTruncated) {
-  std::FILE* capture = std::tmpfile();
-  ASSERT_NE(capture, nullptr);
-  SetDiagOutputStream(capture);
+  test::DiagCapture capture;
   EXPECT_EQ(CastStreamPosition<uint32_t>(0xFFFFFFFFull), 0xFFFFFFFFu);
-  const long before = std::ftell(capture);
+  EXPECT_EQ(capture.Take(), "");
   EXPECT_EQ(CastStreamPosition<uint32_t>(0x100000005ull), 5u);
-  SetDiagOutputStream(nullptr);
-  std::fflush(capture);
-  std::string text(static_cast<size_t>(std::ftell(capture)), '\0');
-  std::rewind(capture);
-  ASSERT_EQ(std::fread(text.data(), 1, text.size(), capture), text.size());
-  std::fclose(capture);
-  EXPECT_EQ(before, 0);
+  const std::string text = capture.Take();
   EXPECT_NE(text.find("Value cannot be stored by type cast target: exceeds maximum representable value. "
                       "Result will be truncated."),
             std::string::npos);

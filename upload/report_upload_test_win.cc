@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "base/diag_output.h"
+#include "tests/support/diag_capture.h"
 #include "upload/collector_test_win.h"
 #include "upload/multipart_body.h"
 #include "upload/url_parts_win.h"
@@ -30,17 +30,10 @@ struct Upload {
 };
 
 Upload Post(const CachedReport& report, const std::string& base_url) {
-  std::FILE* capture = std::tmpfile();
-  SetDiagOutputStream(capture);
+  test::DiagCapture capture;
   Upload result;
   result.status = UploadReport(report, base_url.c_str());
-  SetDiagOutputStream(nullptr);
-  std::fflush(capture);
-  std::rewind(capture);
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), capture)) > 0) result.output.append(buffer, n);
-  std::fclose(capture);
+  result.output = capture.Take();
   return result;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
-// Test helper: sends the diagnostic output to an anonymous temporary file for
-// the life of the object and gives back what was written. (A named file would
-// be shared by test processes that ctest runs side by side.)
+// Test helper: sends the diagnostic output to a temporary file of its own for
+// the life of the object and gives back what was written.
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -13,8 +12,8 @@ namespace nelko::test {
 
 class DiagCapture {
  public:
-  DiagCapture() : file_(std::tmpfile()) {
-    if (file_ == nullptr) OpenNamedFile();
+  DiagCapture() {
+    OpenNamedFile();
     previous_ = DiagOutputStream();
     SetDiagOutputStream(file_);
   }
@@ -41,9 +40,9 @@ class DiagCapture {
   }
 
  private:
-  // The C runtime's temporary names can clash between test processes that
-  // run side by side (its counter starts alike in each), and tmpfile then
-  // fails: fall back to a name of our own.
+  // Not tmpfile: under Wine its names follow a counter that starts alike in
+  // every process, so test processes running side by side can end up sharing
+  // (and removing) one file. A random name of our own cannot clash.
   void OpenNamedFile() {
     std::random_device random;
     for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
