@@ -127,7 +127,21 @@ uint32_t ChildProcess::ExitCode() const {
 }
 
 std::string ChildProcess::Output(DWORD timeout_ms) {
-  if (reader_ != nullptr) WaitForSingleObject(reader_, timeout_ms);
+  if (reader_ != nullptr && process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) {
+    // Everything the ended child wrote is in the pipe by now. A process it
+    // started may hold the pipe open for long after (Wine starts its desktop
+    // process from the first program that needs one, and that one inherits
+    // the pipe), so reading stops once the pipe is empty, not at its end.
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (WaitForSingleObject(reader_, 50) == WAIT_TIMEOUT && GetTickCount64() < end) {
+      DWORD available = 0;
+      if (PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
+        CancelSynchronousIo(reader_);
+      }
+    }
+  } else if (reader_ != nullptr) {
+    WaitForSingleObject(reader_, timeout_ms);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   return output_text_;
 }

@@ -45,8 +45,9 @@ class ChildProcess {
   bool Wait(DWORD timeout_ms);
   uint32_t ExitCode() const;
 
-  // Everything the child wrote. Waits (up to the time) for every holder of the
-  // output pipe to close it, so call it after Wait.
+  // Everything the child wrote, so call it after Wait. Once the child ended it
+  // stops when the pipe is empty, even if a process the child started still
+  // holds the pipe; before, it waits (up to the time) for the pipe's end.
   std::string Output(DWORD timeout_ms = 10000);
 
   // True as soon as the output so far contains `text` (polls; for a child
