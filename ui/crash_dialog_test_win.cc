@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/support/child_process_win.h"
+#include "tests/support/dialog_window_win.h"
 #include "ui/crash_dialog_layout.h"
 #include "ui/crash_dialog_resources.h"
 
@@ -21,38 +22,9 @@ namespace {
 using test::ChildProcess;
 using test::Quote;
 using test::SiblingPath;
+using test::WindowText;
 
 constexpr DWORD kReplyTimeoutMs = 30000;
-
-bool HaveDisplay() {
-  wchar_t value[4];
-  return GetEnvironmentVariableW(L"DISPLAY", value, 4) > 0;
-}
-
-#define SKIP_WITHOUT_DISPLAY() \
-  if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY; scripts/test starts a virtual one"
-
-struct WindowSearch {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK MatchDialogOf(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t class_name[16] = {};
-  GetClassNameW(window, class_name, 16);
-  if (pid != search->pid || std::wstring(class_name) != L"#32770") return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
-  return text;
-}
 
 // Where a control lies in its dialog's client area.
 RECT ControlRect(HWND dialog, int id) {
@@ -103,11 +75,7 @@ class DialogProbe {
     return child_.WriteInput(command + "\n") && Expect(reply);
   }
 
-  HWND Window() {
-    WindowSearch search{child_.pid(), nullptr};
-    EnumWindows(&MatchDialogOf, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
+  HWND Window() { return test::DialogOf(child_.pid()); }
 
   // The scale the window works at, as it reports it.
   float Scale() {

@@ -16,6 +16,7 @@
 #include "base/text_win.h"
 #include "capture/capture_test_files_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/dialog_window_win.h"
 #include "tests/support/engine_session_win.h"
 #include "ui/crash_dialog_resources.h"
 
@@ -23,53 +24,18 @@ namespace nelko {
 namespace {
 
 using test::ChildProcess;
+using test::DialogOf;
 using test::Quote;
 using test::SiblingPath;
 using test::TempFolder;
+using test::WindowText;
 
 constexpr DWORD kLongWait = 90000;
 constexpr uint32_t kAccessViolation = 0xC0000005u;
 constexpr char kResponse[] = "engine: crash response received";
 
-bool HaveDisplay() {
-  wchar_t value[4];
-  return GetEnvironmentVariableW(L"DISPLAY", value, 4) > 0;
-}
-
-#define SKIP_WITHOUT_DISPLAY() \
-  if (!HaveDisplay()) GTEST_SKIP() << "no DISPLAY; scripts/test starts a virtual one"
-
 bool Contains(const std::string& text, const std::string& what) {
   return text.find(what) != std::string::npos;
-}
-
-struct WindowSearch {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK MatchDialogOf(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t class_name[16] = {};
-  GetClassNameW(window, class_name, 16);
-  if (pid != search->pid || std::wstring(class_name) != L"#32770") return TRUE;
-  search->found = window;
-  return FALSE;
-}
-
-// The handler's progress window, or null while it has none.
-HWND DialogOf(DWORD pid) {
-  WindowSearch search{pid, nullptr};
-  EnumWindows(&MatchDialogOf, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  GetWindowTextW(window, text, 1024);
-  return text;
 }
 
 int ProgressOf(HWND dialog) {
