@@ -25,6 +25,7 @@
 #include "capture/symbol_engine_win.h"
 #include "report/crash_report.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {

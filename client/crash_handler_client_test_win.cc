@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko::client {
 namespace {
@@ -24,7 +25,7 @@ TEST(CrashHandlerClient, ASecondStartIsRefusedAndTheFirstHandlerKeepsWatching) {
 
   // Closing the pipe ends the first handler's session cleanly.
   client.ClosePipe();
-  EXPECT_EQ(WaitForSingleObject(client.handler_process(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(client.handler_process(), test::Scaled(30000)), static_cast<DWORD>(WAIT_OBJECT_0));
   DWORD code = 1;
   GetExitCodeProcess(client.handler_process(), &code);
   EXPECT_EQ(code, 0u);
@@ -58,7 +59,7 @@ TEST(CrashHandlerClient, TheCrashDataBlockIsFilledInTheSharedLayout) {
   EXPECT_EQ(block.exceptionRecord.ExceptionCode, 0xC0000005u);
   EXPECT_FALSE(block.fatal());
   client.ClosePipe();
-  WaitForSingleObject(client.handler_process(), 30000);
+  WaitForSingleObject(client.handler_process(), test::Scaled(30000));
   CloseHandle(null_output);
 }
 

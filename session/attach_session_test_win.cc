@@ -8,6 +8,7 @@
 
 #include "base/scoped_handle_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/engine_session_win.h"
 
 namespace nelko {
@@ -106,7 +107,7 @@ TEST(AttachSession, CommandsAreAppliedInOrderWhileTheSessionWaits) {
 
 TEST(AttachSession, CrashesTheEngineSurvivesKeepTheSessionWatching) {
   EngineSession s;
-  ASSERT_TRUE(s.Start(L"crash 0 20000 crash 0 20000 send SetInfo 1 after close hang")) << s.failure;
+  ASSERT_TRUE(s.Start(L"crash 0 90000 crash 0 90000 send SetInfo 1 after close hang")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   const std::string out = s.engine.OutputSoFar();
   // Both crashes were answered on the same events, and commands still arrive.

@@ -7,6 +7,7 @@
 #include "base/diag_output.h"
 #include "client/message_encoding.h"
 #include "tests/support/diag_capture.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {
@@ -87,7 +88,7 @@ TEST_F(ChannelTest, TheEngineClosingThePipeEndsTheReaderWithZero) {
   Write(client::EncodeMessage({"SetInfo", "last"}));
   CloseHandle(write_end_);
   write_end_ = nullptr;
-  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), test::Scaled(30000)), WAIT_OBJECT_0);
   DWORD code = 1;
   GetExitCodeThread(channel_.thread.get(), &code);
   EXPECT_EQ(code, 0u);
@@ -98,7 +99,7 @@ TEST_F(ChannelTest, TheEngineClosingThePipeEndsTheReaderWithZero) {
 TEST_F(ChannelTest, ALengthBeyondTheLimitEndsTheReaderWithAnError) {
   ASSERT_TRUE(StartChannel(channel_));
   Write(std::string("\x00\x00\x00\x80", 4));
-  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(channel_.thread.get(), test::Scaled(30000)), WAIT_OBJECT_0);
   EXPECT_EQ(StopChannel(channel_), static_cast<DWORD>(ERROR_INVALID_DATA));
   EXPECT_NE(output_.Take().find("exceeds the limit"), std::string::npos);
 }
@@ -136,12 +137,12 @@ TEST_F(ChannelTest, StoppingAReaderBusyWithAStreamLeavesTheHeapAndOutputUsable) 
   EXPECT_EQ(StopChannel(channel_, &hooks), 0u);
   CloseHandle(write_end_);
   write_end_ = nullptr;
-  WaitForSingleObject(writer, 30000);
+  WaitForSingleObject(writer, test::Scaled(30000));
   CloseHandle(writer);
 
   HANDLE after = CreateThread(nullptr, 0, &AllocateAndPrint, nullptr, 0, nullptr);
   ASSERT_NE(after, nullptr);
-  EXPECT_EQ(WaitForSingleObject(after, 10000), WAIT_OBJECT_0)
+  EXPECT_EQ(WaitForSingleObject(after, test::Scaled(10000)), WAIT_OBJECT_0)
       << "allocation or output blocked after the stop";
   CloseHandle(after);
 }

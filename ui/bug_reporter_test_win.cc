@@ -9,6 +9,7 @@
 
 #include "base/text_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/diag_capture.h"
 
 namespace nelko {
@@ -25,7 +26,7 @@ std::wstring TempPath(const std::wstring& name) {
 
 // The lines the stand-in bug reporter wrote, once it has written them all.
 std::vector<std::string> ReadRecord(const std::wstring& path) {
-  const ULONGLONG end = GetTickCount64() + kRecordTimeoutMs;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kRecordTimeoutMs);
   while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
   std::vector<std::string> lines;
   std::FILE* file = _wfopen(path.c_str(), L"rb");

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/dialog_window_win.h"
 #include "ui/crash_dialog_layout.h"
 #include "ui/crash_dialog_resources.h"
@@ -55,7 +56,7 @@ class DialogProbe {
 
   // Waits for `reply` in the output after everything matched so far.
   bool Expect(const std::string& reply) {
-    const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
+    const ULONGLONG end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
     for (;;) {
       const std::string output = child_.OutputSoFar();
       const size_t at = output.find(reply, consumed_);
@@ -87,7 +88,7 @@ class DialogProbe {
   // Asks until the window's thread has ended: it ends a moment after its
   // window is gone, later still on a loaded machine.
   bool WaitForThreadEnd() {
-    const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
+    const ULONGLONG end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
     while (GetTickCount64() < end) {
       if (!Command("open", "open ")) return false;
       if (child_.OutputSoFar().compare(consumed_, 1, "0") == 0) {
@@ -160,7 +161,7 @@ TEST(CrashDialogWindowTest, WaitForUserKeepsTheWindowUntilItIsClosed) {
   ASSERT_TRUE(probe.Command("progress 40", "progress set 40"));
   ASSERT_TRUE(probe.Command("finish", "finishing"));
   // Finish fills the bar, then waits for the window to be closed.
-  const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
   while (BarPosition(window) != 100 && GetTickCount64() < end) Sleep(20);
   EXPECT_EQ(BarPosition(window), 100);
   EXPECT_FALSE(probe.child().Wait(500));
@@ -183,7 +184,7 @@ TEST(CrashDialogWindowTest, AfterTheUserClosedTheWindowTheOperationsReturnAtOnce
   HWND window = probe.Window();
   ASSERT_NE(window, nullptr);
   PostMessageW(window, WM_CLOSE, 0, 0);
-  const ULONGLONG end = GetTickCount64() + kReplyTimeoutMs;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
   while (IsWindow(window) && GetTickCount64() < end) Sleep(20);
   ASSERT_FALSE(IsWindow(window));
   ASSERT_TRUE(probe.WaitForThreadEnd());

@@ -16,6 +16,7 @@
 #include "base/text_win.h"
 #include "capture/capture_test_files_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/dialog_window_win.h"
 #include "tests/support/engine_session_win.h"
 #include "ui/crash_dialog_resources.h"
@@ -58,7 +59,7 @@ class EngineSession : public test::EngineSession {
  public:
   // Polls for the handler's window; null when none came in time.
   HWND WaitForDialog() {
-    const ULONGLONG end = GetTickCount64() + kLongWait;
+    const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
     for (;;) {
       if (HWND dialog = DialogOf(handler_pid)) return dialog;
       if (GetTickCount64() >= end) return nullptr;
@@ -68,7 +69,7 @@ class EngineSession : public test::EngineSession {
 
   // True once the handler has no window any more.
   bool WaitForNoDialog() {
-    const ULONGLONG end = GetTickCount64() + kLongWait;
+    const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
     while (DialogOf(handler_pid) != nullptr) {
       if (GetTickCount64() >= end) return false;
       Sleep(10);
@@ -83,7 +84,7 @@ std::wstring CrashPathCommand(const TempFolder& crashes) {
 
 // Polls until the progress bar stands at `position`; the last one read.
 int WaitForProgress(HWND dialog, int position) {
-  const ULONGLONG end = GetTickCount64() + kLongWait;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
   int now = ProgressOf(dialog);
   while (now != position && IsWindow(dialog) && GetTickCount64() < end) {
     Sleep(10);
@@ -184,7 +185,7 @@ TEST(CrashWindowEndToEnd, WithTheDialogSwitchedOffNoWindowAppearsDuringTheCrash)
   ASSERT_TRUE(s.Continue("'hidden'")) << s.failure;
 
   bool seen = false;
-  const ULONGLONG end = GetTickCount64() + kLongWait;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
   while (!Contains(s.engine.OutputSoFar(), kResponse) && GetTickCount64() < end) {
     seen = seen || DialogOf(s.handler_pid) != nullptr;
     Sleep(5);
@@ -198,7 +199,7 @@ TEST(CrashWindowEndToEnd, WithTheDialogSwitchedOffNoWindowAppearsDuringTheCrash)
 
 // The lines the stand-in bug reporter wrote, once it has written them all.
 std::vector<std::string> ReadRecord(const std::wstring& path) {
-  const ULONGLONG end = GetTickCount64() + kLongWait;
+  const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
   while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
   const std::string text = test::ReadWholeFile(path);
   std::vector<std::string> lines;

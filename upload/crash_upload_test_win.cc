@@ -13,6 +13,7 @@
 #include "capture/capture_test_files_win.h"
 #include "report/report_cache_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 #include "tests/support/gunzip.h"
 #include "upload/collector_test_win.h"
 
@@ -28,7 +29,7 @@ template <class Condition>
 bool PollFor(DWORD timeout_ms, Condition condition) {
   for (DWORD waited = 0;; waited += 250) {
     if (condition()) return true;
-    if (waited >= timeout_ms) return false;
+    if (waited >= test::Scaled(timeout_ms)) return false;
     Sleep(250);
   }
 }

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tests/support/time_scale.h"
+
 namespace nelko::test {
 
 std::wstring SiblingPath(std::wstring_view file_name) {
@@ -117,7 +119,7 @@ void ChildProcess::CloseInput() {
 }
 
 bool ChildProcess::Wait(DWORD timeout_ms) {
-  return process_ != nullptr && WaitForSingleObject(process_, timeout_ms) == WAIT_OBJECT_0;
+  return process_ != nullptr && WaitForSingleObject(process_, Scaled(timeout_ms)) == WAIT_OBJECT_0;
 }
 
 uint32_t ChildProcess::ExitCode() const {
@@ -132,7 +134,7 @@ std::string ChildProcess::Output(DWORD timeout_ms) {
     // started may hold the pipe open for long after (Wine starts its desktop
     // process from the first program that needs one, and that one inherits
     // the pipe), so reading stops once the pipe is empty, not at its end.
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    const ULONGLONG end = GetTickCount64() + Scaled(timeout_ms);
     while (WaitForSingleObject(reader_, 50) == WAIT_TIMEOUT && GetTickCount64() < end) {
       DWORD available = 0;
       if (PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) && available == 0) {
@@ -140,14 +142,14 @@ std::string ChildProcess::Output(DWORD timeout_ms) {
       }
     }
   } else if (reader_ != nullptr) {
-    WaitForSingleObject(reader_, timeout_ms);
+    WaitForSingleObject(reader_, Scaled(timeout_ms));
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return output_text_;
 }
 
 bool ChildProcess::WaitForOutput(std::string_view text, DWORD timeout_ms) {
-  const ULONGLONG end = GetTickCount64() + timeout_ms;
+  const ULONGLONG end = GetTickCount64() + Scaled(timeout_ms);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);

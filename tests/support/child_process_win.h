@@ -41,6 +41,7 @@ class ChildProcess {
   bool WriteInput(std::string_view text) { return WriteInput(text.data(), text.size()); }
   void CloseInput();
 
+  // Every time limit below is multiplied by the run's factor (time_scale.h).
   // True when the process ended within the time.
   bool Wait(DWORD timeout_ms);
   uint32_t ExitCode() const;

@@ -11,6 +11,7 @@
 
 #include "base/scoped_handle_win.h"
 #include "tests/support/child_process_win.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko::test {
 
@@ -53,7 +54,7 @@ class EngineSession {
   // The handler's exit code as a Windows parent sees it; -1 when it did not
   // end in time.
   int64_t HandlerResult() {
-    if (WaitForSingleObject(handler.get(), kLongWait) != WAIT_OBJECT_0) return -1;
+    if (WaitForSingleObject(handler.get(), Scaled(kLongWait)) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
     GetExitCodeProcess(handler.get(), &code);
     return static_cast<int32_t>(code);

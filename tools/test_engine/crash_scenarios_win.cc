@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/time_scale.h"
+
 namespace test_engine {
 namespace {
 
@@ -114,7 +116,7 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
   const std::wstring step = argv[i];
   auto arg = [&](int k) -> std::wstring { return i + k < argc ? argv[i + k] : L""; };
   if (step == L"fault") {
-    Fault(client, arg(1) == L"1", static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    Fault(client, arg(1) == L"1", nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"corrupt") {
     const std::wstring what = arg(1);
@@ -123,7 +125,7 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
     if (what == L"size" || what == L"magic-and-size") block->size -= 1;
     if (what == L"pid") block->pid += 4;
-    SignalAndSay(client, static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    SignalAndSay(client, nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"stream") {
     g_stream.client = &client;

@@ -13,6 +13,8 @@
 //   logs N               N RecordLogMessage messages
 //   crash FATAL MS       fill the crash data block (FATAL 0 or 1), signal a
 //                        crash and wait up to MS for the response
+//                        (every MS that waits on the handler is multiplied
+//                        by the run's factor, tests/support/time_scale.h)
 //   terminate            signal a clean shut-down
 //   close                close the engine's end of the pipe
 //   await                read one byte from standard input (lets a test
@@ -38,6 +40,7 @@
 #include <vector>
 
 #include "client/crash_handler_client_win.h"
+#include "tests/support/time_scale.h"
 #include "tools/test_engine/crash_scenarios_win.h"
 #include "tools/test_engine/park_step_win.h"
 
@@ -143,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
       i += 1;
     } else if (step == L"crash") {
       const bool fatal = arg(1) == L"1";
-      const DWORD ms = static_cast<DWORD>(_wtoi(arg(2).c_str()));
+      const DWORD ms = nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str())));
       client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, fatal);
       Say(client.SignalCrashAndWait(ms) ? "engine: crash response received\n"
                                         : "engine: no crash response\n");
@@ -160,7 +163,7 @@ int wmain(int argc, wchar_t** argv) {
       Sleep(static_cast<DWORD>(_wtoi(arg(1).c_str())));
       i += 1;
     } else if (step == L"wait-handler") {
-      const DWORD ms = static_cast<DWORD>(_wtoi(arg(1).c_str()));
+      const DWORD ms = nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(1).c_str())));
       if (WaitForSingleObject(client.handler_process(), ms) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(client.handler_process(), &code);
