@@ -25,7 +25,8 @@ TEST(CrashHandlerClient, ASecondStartIsRefusedAndTheFirstHandlerKeepsWatching) {
 
   // Closing the pipe ends the first handler's session cleanly.
   client.ClosePipe();
-  EXPECT_EQ(WaitForSingleObject(client.handler_process(), test::Scaled(30000)), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(client.handler_process(), test::Scaled(30000)),
+            static_cast<DWORD>(WAIT_OBJECT_0));
   DWORD code = 1;
   GetExitCodeProcess(client.handler_process(), &code);
   EXPECT_EQ(code, 0u);

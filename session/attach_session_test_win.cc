@@ -8,8 +8,8 @@
 
 #include "base/scoped_handle_win.h"
 #include "tests/support/child_process_win.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/engine_session_win.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "base/text_win.h"
 #include "tests/support/child_process_win.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/diag_capture.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {

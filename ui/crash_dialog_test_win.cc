@@ -12,8 +12,8 @@
 #include <string>
 
 #include "tests/support/child_process_win.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/dialog_window_win.h"
+#include "tests/support/time_scale.h"
 #include "ui/crash_dialog_layout.h"
 #include "ui/crash_dialog_resources.h"
 

@@ -16,9 +16,9 @@
 #include "base/text_win.h"
 #include "capture/capture_test_files_win.h"
 #include "tests/support/child_process_win.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/dialog_window_win.h"
 #include "tests/support/engine_session_win.h"
+#include "tests/support/time_scale.h"
 #include "ui/crash_dialog_resources.h"
 
 namespace nelko {

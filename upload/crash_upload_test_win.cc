@@ -13,8 +13,8 @@
 #include "capture/capture_test_files_win.h"
 #include "report/report_cache_win.h"
 #include "tests/support/child_process_win.h"
-#include "tests/support/time_scale.h"
 #include "tests/support/gunzip.h"
+#include "tests/support/time_scale.h"
 #include "upload/collector_test_win.h"
 
 namespace nelko {
