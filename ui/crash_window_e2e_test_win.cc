@@ -197,11 +197,15 @@ TEST(CrashWindowEndToEnd, WithTheDialogSwitchedOffNoWindowAppearsDuringTheCrash)
   EXPECT_EQ(DialogOf(s.handler_pid), nullptr);
 }
 
-// The lines the stand-in bug reporter wrote, once it has written them all.
+// The lines the stand-in bug reporter wrote, once it has written them all
+// (its last line is "end"; the file exists before it is whole).
 std::vector<std::string> ReadRecord(const std::wstring& path) {
   const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
-  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
-  const std::string text = test::ReadWholeFile(path);
+  std::string text = test::ReadWholeFile(path);
+  while (text.find("end\n") == std::string::npos && GetTickCount64() < end) {
+    Sleep(20);
+    text = test::ReadWholeFile(path);
+  }
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
