@@ -65,6 +65,7 @@ struct ChainRecord {
 ManagedTable g_table;
 HANDLE g_ready = nullptr;    // released once per parked thread
 HANDLE g_release = nullptr;  // never set: the threads stay parked
+DWORD g_first_chain_thread = 0;
 volatile int g_sink = 0;
 
 NOINLINE void ChainInner(ChainRecord* r) {
@@ -195,6 +196,10 @@ uintptr_t Rva(void* address, HMODULE base) {
 
 }  // namespace
 
+// The first parked chain thread, which a test may name as the crashed one;
+// 0 until threads were parked.
+extern "C" __declspec(dllexport) DWORD FirstChainThread() { return g_first_chain_thread; }
+
 // Where the stand-in runtime's table lies (the crash data block's
 // managedContext); 0 until threads were parked.
 extern "C" __declspec(dllexport) uintptr_t ManagedContext() {
@@ -238,6 +243,7 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
 
   g_table.magic = kTableMagic;
   if (chains > 0) AddEntry(records[0].returns[1], "Game.Player", "Update", 0);
+  if (chains > 0) g_first_chain_thread = records[0].thread_id;
   AddEntry(records[fail].returns[1], "Game.Broken", "Read", kFlagFailRead);
   AddEntry(records[fault].returns[1], "Game.Broken", "Fault", kFlagFault);
   AddEntry(records[probe].returns[1], "Game.Probe", "Check", kFlagProbe);
