@@ -131,8 +131,8 @@ ChainRecord* SehChainHead() {
 void SetSehChainHead(ChainRecord* head) { __asm__ volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
 
 // Reached only when no record below the guard's handled the exception.
-extern "C" EXCEPTION_DISPOSITION __cdecl GuardChainHandler(EXCEPTION_RECORD* record, void* establisher,
-                                                           CONTEXT* context, void* /*dispatcher*/) {
+EXCEPTION_DISPOSITION __cdecl GuardChainHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context,
+                                                void* /*dispatcher*/) {
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
   Take(static_cast<ChainRecord*>(establisher)->guard, record, context);
   return ExceptionContinueExecution;

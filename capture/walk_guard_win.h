@@ -62,9 +62,11 @@ bool ThisThreadIsGuarded();
 // and the handler would end: the call is refused with a line and returns.
 void RaiseReadException(const OutOfProcessMono::ReadException& exception);
 
-// Code of `module` has no unwind data of its own (a foreign runtime): the
-// guard takes a fault there at first chance. Kept for the life of the
-// process (such a library is never unloaded); a few modules at most.
+// Code of `module` has no unwind data of its own (a foreign runtime): in the
+// 64-bit build the guard takes an exception raised there at first chance (the
+// 32-bit handler chain needs no unwind data, so the runtime's own handlers
+// keep their turn). Kept for the life of the process (such a library is
+// never unloaded); a few modules at most.
 void TakeFaultsAtFirstChanceIn(HMODULE module);
 
 // The code of the read exception (customer bit set).
