@@ -228,6 +228,9 @@ bool ReportHereAndEnd(const char* caught_by, DWORD code) {
     Leave();
     return false;
   }
+  // On x86 this reads the registers of this function's own frame: this file
+  // is built with frame pointers (client/CMakeLists.txt), since EBP may hold
+  // anything, even 0, when a runtime calls a handler.
   RtlCaptureContext(&g_context);
   g_record = EXCEPTION_RECORD{};
   g_record.ExceptionCode = code;
