@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_handle_win.h"
 #include "client/crash_catching_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/gunzip.h"
@@ -102,12 +103,42 @@ class Folder {
   fs::path path_;
 };
 
-// One run of the sample game through a crash.
-struct GameRun {
-  bool ended = false;
-  uint32_t exit_code = 0;
-  std::string output;
-  std::vector<uint32_t> crashing_threads;  // as the game announced them
+// The sample game with its handler beside it. The game crashes only once the
+// test has seen the handler take its last command and holds the handler's
+// process, so that the handler's end can be awaited.
+class SampleGame {
+ public:
+  // Runs the game to its end; false (output saying why) when it did not end.
+  bool Run(const std::wstring& arguments, bool with_handler = true) {
+    const std::wstring line = test::Quote(SamplePath()) + L" " + arguments + L" --go-on-input --wait-ms " +
+                              std::to_wstring(test::Scaled(kLongWait));
+    // In a job: the game, its handler and the handler's upload run all end
+    // with this object.
+    if (!game_.Start(line, /*in_job=*/true))
+      return Fail("the sample game did not start (the sample_game target builds it)");
+    if (with_handler) {
+      if (!game_.WaitForOutput("'AddFile'", kLongWait))
+        return Fail("the handler did not take the game's commands");
+      const std::string so_far = game_.OutputSoFar();
+      const size_t at = so_far.find("sample: handler pid ");
+      if (at == std::string::npos) return Fail("the game did not say its handler's pid");
+      handler_.reset(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::stoul(so_far.substr(at + 20)))));
+    }
+    game_.WriteInput("g");
+    if (!game_.Wait(kLongWait)) return Fail("the game did not end");
+    exit_code = game_.ExitCode();
+    output = game_.Output();
+    const std::string tag = "sample: thread ";
+    for (size_t at = output.find(tag); at != std::string::npos; at = output.find(tag, at + 1)) {
+      crashing_threads.push_back(static_cast<uint32_t>(std::stoul(output.substr(at + tag.size()))));
+    }
+    return true;
+  }
+
+  // The handler answers the game before it copies the attached files.
+  bool WaitForHandler() {
+    return handler_.valid() && WaitForSingleObject(handler_.get(), test::Scaled(kLongWait)) == WAIT_OBJECT_0;
+  }
 
   // The line the crash path wrote, from "caught by" on; empty when none.
   std::string CaughtBy() const {
@@ -116,26 +147,40 @@ struct GameRun {
     const size_t by = output.find("caught by ", at);
     return output.substr(by, output.find('\n', by) - by);
   }
+
+  uint32_t exit_code = 0;
+  std::string output;
+  std::vector<uint32_t> crashing_threads;  // as the game announced them
+
+ private:
+  bool Fail(const std::string& why) {
+    output = why + "; output: " + game_.OutputSoFar();
+    return false;
+  }
+
+  test::ChildProcess game_;
+  ScopedHandle handler_;
 };
 
-// Starts the game, lets it crash once the handler has taken its last
-// command (the game waits for that), and waits for its end.
-GameRun RunGame(const std::wstring& arguments, bool wait_for_handler = true) {
-  GameRun run;
-  test::ChildProcess game;
-  const std::wstring line = test::Quote(SamplePath()) + L" " + arguments + L" --go-on-input --wait-ms " +
-                            std::to_wstring(test::Scaled(kLongWait));
-  if (!game.Start(line, /*in_job=*/true)) return run;
-  if (wait_for_handler) game.WaitForOutput("'AddFile'", kLongWait);
-  game.WriteInput("g");
-  run.ended = game.Wait(kLongWait);
-  run.exit_code = game.ExitCode();
-  run.output = game.Output();
-  const std::string tag = "sample: thread ";
-  for (size_t at = run.output.find(tag); at != std::string::npos; at = run.output.find(tag, at + 1)) {
-    run.crashing_threads.push_back(static_cast<uint32_t>(std::stoul(run.output.substr(at + tag.size()))));
-  }
-  return run;
+// The cached report that names `thread`, taken out of the cache (so that no
+// upload run sends it meanwhile); empty when none came. Another handler's
+// upload run may hold a report file for a moment, so this looks again.
+std::string TakeCachedReport(const std::vector<fs::path>& older, uint32_t thread) {
+  const std::string name = "\"Thread " + std::to_string(thread) + "\"";
+  const ULONGLONG deadline = GetTickCount64() + test::Scaled(10000);
+  do {
+    for (const fs::path& path : CachedReports()) {
+      if (std::find(older.begin(), older.end(), path) != older.end()) continue;
+      const std::string json = test::Gunzip(ReadFileBytes(path));
+      if (!Contains(json, name)) continue;
+      std::error_code error;
+      fs::remove(path, error);
+      fs::remove(fs::path(path).replace_extension(".meta"), error);  // x.json.gz -> x.json.meta
+      return json;
+    }
+    Sleep(250);
+  } while (GetTickCount64() < deadline);
+  return {};
 }
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
@@ -145,60 +190,55 @@ void ExpectCaughtCrash(const std::string& kind, uint32_t code, const std::string
                        size_t crashing_threads = 1) {
   Folder reports(kind);
   const std::vector<fs::path> older = CachedReports();
-  const GameRun run = RunGame(Widen(kind) + L" --reports " + test::Quote(reports.path().wstring()));
-  ASSERT_TRUE(run.ended) << run.output;
-  EXPECT_EQ(run.exit_code, code) << std::hex << run.exit_code << "\n" << run.output;
-  ASSERT_EQ(run.crashing_threads.size(), crashing_threads) << run.output;
-  EXPECT_TRUE(Contains(run.CaughtBy(), caught_by)) << run.output;
-  EXPECT_TRUE(Contains(run.CaughtBy(), "the handler answered after")) << run.output;
+  SampleGame game;
+  ASSERT_TRUE(game.Run(Widen(kind) + L" --reports " + test::Quote(reports.path().wstring()))) << game.output;
+  EXPECT_EQ(game.exit_code, code) << std::hex << game.exit_code << "\n" << game.output;
+  ASSERT_EQ(game.crashing_threads.size(), crashing_threads) << game.output;
+  EXPECT_TRUE(Contains(game.CaughtBy(), caught_by)) << game.output;
+  EXPECT_TRUE(Contains(game.CaughtBy(), "the handler answered after")) << game.output;
 
-  // The crash folder: the dump, with the exception on the thread that
-  // crashed (for two at once, the one that came first), and the game's log.
+  // The dump, written before the handler answered: the exception on the
+  // thread that crashed (for two at once, the one that came first).
   const std::vector<fs::path> folders = reports.SubFolders();
-  ASSERT_EQ(folders.size(), 1u) << run.output;
+  ASSERT_EQ(folders.size(), 1u) << game.output;
   const test::Minidump dump = test::ParseMinidump(ReadFileBytes(folders[0] / "crash.dmp"));
-  ASSERT_EQ(dump.error, "") << run.output;
+  ASSERT_EQ(dump.error, "") << game.output;
   ASSERT_TRUE(dump.has_exception);
   EXPECT_EQ(dump.exception_code, code) << std::hex << dump.exception_code;
   const uint32_t crashed = dump.exception_thread_id;
-  EXPECT_NE(std::find(run.crashing_threads.begin(), run.crashing_threads.end(), crashed),
-            run.crashing_threads.end())
+  EXPECT_NE(std::find(game.crashing_threads.begin(), game.crashing_threads.end(), crashed),
+            game.crashing_threads.end())
       << crashed << "\n"
-      << run.output;
+      << game.output;
   EXPECT_TRUE(dump.HasThread(crashed));
+
+  // The cached report, also made before the answer: the game's metadata and
+  // log, and that thread, alone, marked crashed.
+  const std::string json = TakeCachedReport(older, crashed);
+  ASSERT_FALSE(json.empty()) << game.output;
+  rapidjson::Document report;
+  report.Parse(json.c_str());
+  ASSERT_FALSE(report.HasParseError());
+  EXPECT_STREQ(report["appid"].GetString(), "sample-game");
+  EXPECT_STREQ(report["version"].GetString(), "1.0.0");
+  EXPECT_TRUE(Contains(json, "Level 'Meadow' loaded"));
+  const auto& threads = report["native_crash"]["threads"];
+  int marked = 0;
+  for (rapidjson::SizeType i = 0; i < threads.Size(); ++i) {
+    const bool is_crashed =
+        std::string(threads[i]["name"].GetString()) == "Thread " + std::to_string(crashed);
+    EXPECT_EQ(threads[i]["crashed"].GetBool(), is_crashed) << threads[i]["name"].GetString();
+    marked += is_crashed;
+  }
+  EXPECT_EQ(marked, 1);
+
+  // The game's log, copied into the crash folder once the game was answered.
+  ASSERT_TRUE(game.WaitForHandler()) << game.output;
   bool log_copied = false;
   for (const auto& entry : fs::directory_iterator(folders[0])) {
     log_copied |= entry.path().filename().string().rfind("sample_game_", 0) == 0;
   }
-  EXPECT_TRUE(log_copied) << run.output;
-
-  // The cached report: the game's metadata, and that thread marked crashed.
-  int reports_found = 0;
-  for (const fs::path& path : CachedReports()) {
-    if (std::find(older.begin(), older.end(), path) != older.end()) continue;
-    const std::string json = test::Gunzip(ReadFileBytes(path));
-    if (!Contains(json, "\"Thread " + std::to_string(crashed) + "\"")) continue;
-    std::error_code error;
-    fs::remove(path, error);
-    fs::remove(fs::path(path).replace_extension(".meta"), error);  // x.json.gz -> x.json.meta
-    ++reports_found;
-    rapidjson::Document report;
-    report.Parse(json.c_str());
-    ASSERT_FALSE(report.HasParseError());
-    EXPECT_STREQ(report["appid"].GetString(), "sample-game");
-    EXPECT_STREQ(report["version"].GetString(), "1.0.0");
-    EXPECT_TRUE(Contains(json, "Level 'Meadow' loaded"));
-    const auto& threads = report["native_crash"]["threads"];
-    int marked = 0;
-    for (rapidjson::SizeType i = 0; i < threads.Size(); ++i) {
-      const bool is_crashed =
-          std::string(threads[i]["name"].GetString()) == "Thread " + std::to_string(crashed);
-      EXPECT_EQ(threads[i]["crashed"].GetBool(), is_crashed) << threads[i]["name"].GetString();
-      marked += is_crashed;
-    }
-    EXPECT_EQ(marked, 1);
-  }
-  EXPECT_EQ(reports_found, 1) << run.output;
+  EXPECT_TRUE(log_copied) << game.output;
 }
 
 TEST(SampleGame, AnAccessViolationIsCaughtByTheUnhandledExceptionFilter) {
@@ -252,25 +292,27 @@ TEST(SampleGame, TwoCrashesAtOnceGiveOneWholeReportOfTheFirst) {
 // abort() ends the game with 3, and nothing waits for an answer.
 TEST(SampleGame, ACrashBeforeTheHandlerStartedEndsAsWithoutTheLibrary) {
   Folder reports("before-start");
-  const GameRun run =
-      RunGame(L"abort --crash-before-start --reports " + test::Quote(reports.path().wstring()),
-              /*wait_for_handler=*/false);
-  ASSERT_TRUE(run.ended) << run.output;
-  EXPECT_EQ(run.exit_code, kRuntimeAbortExitCode) << run.output;
-  EXPECT_EQ(run.CaughtBy(), "") << run.output;
-  EXPECT_FALSE(Contains(run.output, "Message payload")) << "no handler was started\n" << run.output;
+  SampleGame game;
+  ASSERT_TRUE(game.Run(L"abort --crash-before-start --reports " + test::Quote(reports.path().wstring()),
+                       /*with_handler=*/false))
+      << game.output;
+  EXPECT_EQ(game.exit_code, kRuntimeAbortExitCode) << game.output;
+  EXPECT_EQ(game.CaughtBy(), "") << game.output;
+  EXPECT_FALSE(Contains(game.output, "Message payload")) << "no handler was started\n" << game.output;
 }
 
 TEST(SampleGame, ACrashAfterTheHandlerEndedEndsAsWithoutTheLibrary) {
   Folder reports("handler-gone");
-  const GameRun aborted = RunGame(L"abort --handler-gone --reports " + test::Quote(reports.path().wstring()));
-  ASSERT_TRUE(aborted.ended) << aborted.output;
+  SampleGame aborted;
+  ASSERT_TRUE(aborted.Run(L"abort --handler-gone --reports " + test::Quote(reports.path().wstring())))
+      << aborted.output;
   EXPECT_EQ(aborted.exit_code, kRuntimeAbortExitCode) << aborted.output;
   EXPECT_EQ(aborted.CaughtBy(), "") << aborted.output;
 
-  const GameRun faulted =
-      RunGame(L"access-violation --handler-gone --reports " + test::Quote(reports.path().wstring()));
-  ASSERT_TRUE(faulted.ended) << faulted.output;
+  SampleGame faulted;
+  ASSERT_TRUE(
+      faulted.Run(L"access-violation --handler-gone --reports " + test::Quote(reports.path().wstring())))
+      << faulted.output;
   EXPECT_EQ(faulted.exit_code, kAccessViolation) << faulted.output;
   EXPECT_EQ(faulted.CaughtBy(), "") << faulted.output;
   EXPECT_TRUE(reports.SubFolders().empty());

@@ -19,7 +19,7 @@ run("Installing the package" ${CMAKE_COMMAND} --install ${BINARY_DIR} --prefix $
 # find_package by the package's folder: the cross toolchain looks for packages
 # under the compiler's own root only.
 run("Configuring the sample game" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples -B ${sample} -G Ninja
-    --toolchain ${TOOLCHAIN} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    --toolchain ${TOOLCHAIN} -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     -DNelkoCrashHandler_DIR=${prefix}/lib/cmake/NelkoCrashHandler)
 run("Building the sample game" ${CMAKE_COMMAND} --build ${sample})
 foreach(file sample_game.exe NelkoCrashHandler.exe)

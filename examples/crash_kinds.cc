@@ -46,7 +46,9 @@ volatile bool g_stop_recursing = false;
 
 void LoadLevel() { throw std::runtime_error("level data is corrupt"); }
 
-FARPROC FromUcrt(const char* name) { return GetProcAddress(GetModuleHandleW(L"ucrtbase.dll"), name); }
+void* FromUcrt(const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ucrtbase.dll"), name));
+}
 
 // xor eax, eax; mov dword [eax], 1; ret: the same bytes on x86 and x64.
 const unsigned char kStoreToNull[] = {0x31, 0xC0, 0xC7, 0x00, 0x01, 0x00, 0x00, 0x00, 0xC3};

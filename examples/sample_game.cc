@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
                       R"({"appid":"sample-game","version":"1.0.0","platform":"WindowsPlayer"})");
   nelko::client::InstallCrashHandling(handler, catching);
 
+  std::printf("sample: handler pid %lu\n", handler.handler_pid());
+  std::fflush(stdout);
+
   // What a game tells the handler as it runs: its last log lines, its own
   // metadata, and files to attach.
   if (!reports.empty()) handler.SetCrashReportPath(reports);
