@@ -1,6 +1,6 @@
 #pragma once
-// Test helpers around the local collector (tools/collector): the base URL of
-// the build's endpoint, and what the collector stored per project id.
+// Test helpers around the local collectors (tools/collector): their ports,
+// folders and base URL, and what the collector stored per project id.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
