@@ -5,6 +5,7 @@
 #include "base/diag_output.h"
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
+#include "capture/read_crash_data_block_win.h"
 
 namespace nelko {
 namespace {
@@ -69,9 +70,13 @@ bool WriteMinidumpWith(MiniDumpLibrary& library, const char* library_name, HANDL
 
   DiagPrintf("writing minidump\n");
   // The writer reads these through our own pointers, so they point at the
-  // handler's copies and ClientPointers stays FALSE.
+  // handler's copies and ClientPointers stays FALSE. Whatever the caller
+  // gives, the library sees a record no reader can run past: it copies as
+  // many parameters as the count says into room for fifteen.
   EXCEPTION_RECORD record = exception_record;
   CONTEXT registers = context;
+  MakeExceptionRecordSafe(record);
+  MakeContextSafe(registers, kKnownContextFlags);
   EXCEPTION_POINTERS pointers = {&record, &registers};
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = crashed_thread_id;

@@ -200,6 +200,35 @@ TEST(ProcessCrash, ACorruptBlockEndsTheSessionWithMinus894AndNothingMade) {
   }
 }
 
+// A block whose header is right but whose middle is wild, as memory
+// corruption in the engine leaves it: the dump library gets a record it
+// cannot run past, and the crash is handled whole.
+TEST(ProcessCrash, AWildExceptionRecordIsDumpedSafelyAndTheEngineAnswered) {
+  for (const wchar_t* what : {L"parameters", L"record"}) {
+    SCOPED_TRACE(WideToUtf8(what));
+    TempFolder crashes(L"wild");
+    const std::string marker = Marker("wild");
+    EngineSession s;
+    ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetMetaData 2 ReportJson {} " +
+                        L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) + L" await corrupt " + what +
+                        L" 90000"))
+        << s.failure;
+    ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+    EXPECT_EQ(s.HandlerResult(), 0);
+    const std::string out = s.engine.OutputSoFar();
+    EXPECT_TRUE(Contains(out, "engine: crash response received")) << out;
+    const auto folders = SubFolders(crashes.path());
+    ASSERT_EQ(folders.size(), 1u) << out;
+    const test::Minidump dump = ReadDump(crashes.path() + L"\\" + folders[0]);
+    ASSERT_EQ(dump.error, "") << out;
+    ASSERT_TRUE(dump.has_exception);
+    EXPECT_EQ(dump.exception_code, kAccessViolation);
+    EXPECT_EQ(dump.exception_parameter_count, 15u);
+    EXPECT_EQ(dump.exception_chain, 0u);
+    EXPECT_EQ(TakeCachedReports(marker).size(), 1u) << out;
+  }
+}
+
 // Here the test itself plays the engine, so that it can give the handler an
 // address where nothing is mapped.
 TEST(ProcessCrash, AnUnreadableBlockEndsTheSessionWithMinus895AndNothingMade) {

@@ -84,6 +84,35 @@ void SignalAndSay(nelko::client::CrashHandlerClient& client, DWORD ms) {
   std::fflush(stdout);
 }
 
+// A block broken in its header (refused by the handler) or in the middle:
+// magic, size and process id intact, a field of the exception record or of
+// the registers wild, as memory corruption in the engine leaves it.
+void CorruptAndSignal(nelko::client::CrashHandlerClient& client, const std::wstring& what, DWORD ms) {
+  CONTEXT context = {};
+  RtlCaptureContext(&context);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = 0xC0000005u;
+  record.NumberParameters = 2;
+  client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true, &record, &context);
+  nelko::CrashDataBlock* block = client.crash_data_block();
+  const bool all = what == L"record";
+  if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
+  if (what == L"size" || what == L"magic-and-size") block->size -= 1;
+  if (what == L"pid") block->pid += 4;
+  if (what == L"parameters" || all) {
+    block->exceptionRecord.NumberParameters = 200000;
+    for (ULONG_PTR& p : block->exceptionRecord.ExceptionInformation) p = 0x5A5A5A5A;
+  }
+  if (what == L"chain" || all) {
+    block->exceptionRecord.ExceptionRecord = reinterpret_cast<EXCEPTION_RECORD*>(uintptr_t{0x10});
+    block->exceptionRecord.ExceptionAddress = reinterpret_cast<void*>(~uintptr_t{0} - 0xF);
+    block->exceptionRecord.ExceptionFlags = 0xFFFFFFFFu;
+  }
+  if (what == L"context" || all) block->context.ContextFlags = 0xFFFFFFFFu;
+  if (what == L"thread" || all) block->crashedThreadId = 0xFFFFFFF0u;
+  SignalAndSay(client, ms);
+}
+
 struct Stream {
   nelko::client::CrashHandlerClient* client = nullptr;
   int count = 0;
@@ -119,13 +148,7 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     Fault(client, arg(1) == L"1", nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"corrupt") {
-    const std::wstring what = arg(1);
-    client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true);
-    nelko::CrashDataBlock* block = client.crash_data_block();
-    if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
-    if (what == L"size" || what == L"magic-and-size") block->size -= 1;
-    if (what == L"pid") block->pid += 4;
-    SignalAndSay(client, nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
+    CorruptAndSignal(client, arg(1), nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"stream") {
     g_stream.client = &client;

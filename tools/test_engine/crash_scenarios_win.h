@@ -14,8 +14,14 @@ namespace test_engine {
 //                      survive (it ends with the exception code once the
 //                      handler answers), FATAL 0 a continuable exception
 //                      0xE0004E4B after which the engine goes on
-//   corrupt WHAT MS    signal a crash whose block has a wrong magic, size,
-//                      pid or magic-and-size (WHAT)
+//   corrupt WHAT MS    signal a fatal crash whose block has a wrong magic,
+//                      size, pid or magic-and-size (WHAT), which the handler
+//                      refuses; or whose header is right but whose exception
+//                      record or registers are wild: parameters (a count of
+//                      200000), chain (wild chain pointer, address and
+//                      flags), context (every context flag set), thread (a
+//                      crashed thread id of no thread), or record (all of
+//                      these at once)
 //   stream N           start sending N rounds of SetUserMetaData, SetInfo
 //                      and RecordLogMessage from another thread (no other
 //                      step may send until stream-join)
