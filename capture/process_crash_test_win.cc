@@ -23,6 +23,7 @@
 #include "tests/support/engine_session_win.h"
 #include "tests/support/gunzip.h"
 #include "tests/support/minidump_reader.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {
@@ -404,6 +405,52 @@ TEST(ProcessCrash, WithoutReportMetadataNoThreadIsWalkedButFilesAreCopied) {
   const auto folders = SubFolders(crashes.path());
   ASSERT_EQ(folders.size(), 1u);
   EXPECT_EQ(test::ReadWholeFile(crashes.path() + L"\\" + folders[0] + L"\\log.txt"), "log");
+}
+
+// An engine writes its last words and crashes at once, without waiting for
+// the handler to have read them: the log lines, the file and the metadata
+// it sent last are in the report, the crash folder and the bug reporter's
+// line all the same.
+TEST(ProcessCrash, WhatTheEngineSentJustBeforeTheCrashIsInTheReportTheFilesAndTheBugReporterLine) {
+  TempFolder crashes(L"last-words");
+  TempFolder source(L"last-words-src");
+  TempFolder records(L"last-words-out");
+  test::WriteTextFile(source.path() + L"\\last.txt", "last");
+  const std::wstring record = records.path() + L"\\args.txt";
+  const std::wstring reporter = Quote(SiblingPath(L"args_recorder_probe.exe")) + L" --out " + Quote(record) +
+                                L" --level <meta:level> <attachFile:--file \"<file>\">";
+  const std::string marker = Marker("last-words");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetMetaData 2 ReportJson {} " +
+                      L"send SetShowDialog 1 false send SetBugReporterAppPath 1 " +
+                      test::EngineArgument(reporter) + L" await send SetLogBufferSize 1 50 logs 200 " +
+                      L"send AddFile 2 " + Quote(source.path() + L"\\last.txt") + L" d " +
+                      L"send SetMetaData 2 level final send SetUserMetaData 2 marker " + Utf8ToWide(marker) +
+                      L" crash 1 90000"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetBugReporterAppPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 1);
+  const std::string out = s.engine.OutputSoFar();
+
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u) << out;
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  const auto& logs = doc["log_messages"];
+  ASSERT_EQ(logs.Size(), 50u) << out;
+  for (rapidjson::SizeType i = 0; i < logs.Size(); ++i) {
+    EXPECT_EQ(std::string(logs[i]["message"].GetString()), "log message " + std::to_string(150 + i));
+  }
+
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u) << out;
+  const std::string folder = WideToUtf8(crashes.path() + L"\\" + folders[0]);
+  EXPECT_EQ(test::ReadWholeFile(Utf8ToWide(folder) + L"\\last.txt"), "last");
+  const std::vector<std::string> expected = {
+      "--out",  WideToUtf8(record),    "--level", "final", "--file", folder + "\\crash.dmp",
+      "--file", folder + "\\last.txt", "end"};
+  EXPECT_EQ(test::ReadArgsRecord(record, test::Scaled(kLongWait)), expected) << out;
 }
 
 // The reader thread goes on applying commands while the crash is processed;

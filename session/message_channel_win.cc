@@ -14,14 +14,20 @@ namespace {
 // the heap's, the C runtime's or the loader's lock.
 class PipeSource : public ByteSource {
  public:
-  PipeSource(HANDLE pipe, ScopedCriticalSection& section) : pipe_(pipe), section_(section) {}
+  // The handle is taken once: StopChannel closes the channel's own while a
+  // read may still be under way.
+  explicit PipeSource(MessageChannel& channel) : channel_(channel), pipe_(channel.input.get()) {}
+  void set_reader(const MessageReader* reader) { reader_ = reader; }
   bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
     const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
     DWORD read = 0;
-    LeaveCriticalSection(section_.get());
+    channel_.waiting.store(reader_ != nullptr && reader_->idle());
+    LeaveCriticalSection(channel_.critical_section.get());
     const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
     const DWORD last_error = GetLastError();
-    EnterCriticalSection(section_.get());
+    channel_.waiting.store(false);
+    channel_.progress.fetch_add(1);
+    EnterCriticalSection(channel_.critical_section.get());
     if (!ok) {
       *error = last_error;
       return false;
@@ -31,8 +37,9 @@ class PipeSource : public ByteSource {
   }
 
  private:
+  MessageChannel& channel_;
   HANDLE pipe_;
-  ScopedCriticalSection& section_;
+  const MessageReader* reader_ = nullptr;
 };
 
 // The ends of a pipe that mean "the engine is gone or we were stopped",
@@ -95,12 +102,14 @@ DWORD WINAPI ReaderThread(void* parameter) {
 namespace {
 
 DWORD ReadMessages(MessageChannel& channel) {
-  PipeSource source(channel.input.get(), channel.critical_section);
+  PipeSource source(channel);
   MessageReader reader(source);
+  source.set_reader(&reader);
   while (!channel.stop_requested.load()) {
     switch (reader.Next()) {
       case MessageReader::Status::kMessage:
         channel.handler->HandleMessage(reader.data(), reader.size());
+        channel.progress.fetch_add(1);
         break;
       case MessageReader::Status::kEnd:
         return 0;
@@ -120,6 +129,27 @@ DWORD ReadMessages(MessageChannel& channel) {
 }
 
 }  // namespace
+
+bool CatchUpWithPipe(MessageChannel& channel, const CatchUpLimits& limits) {
+  HANDLE thread = channel.thread.get();
+  if (thread == nullptr || thread == INVALID_HANDLE_VALUE) return false;
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG moved = start;
+  uint32_t seen = channel.progress.load();
+  // Each wait on the thread doubles as the pause between two looks.
+  while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) {
+    const ULONGLONG now = GetTickCount64();
+    const uint32_t progress = channel.progress.load();
+    if (progress != seen) {
+      seen = progress;
+      moved = now;
+    } else if (channel.waiting.load() && now - moved >= limits.settle_ms) {
+      return true;
+    }
+    if (now - moved >= limits.stall_ms || now - start >= limits.limit_ms) return false;
+  }
+  return false;
+}
 
 bool StartChannel(MessageChannel& channel) {
   channel.thread.reset(CreateThread(nullptr, 0, &ReaderThread, &channel, 0, nullptr));

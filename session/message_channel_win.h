@@ -24,6 +24,11 @@ struct MessageChannel {
   // a reader that must be killed is never killed holding a lock.
   ScopedCriticalSection critical_section;
   std::atomic<bool> stop_requested{false};
+  // Where the reader is, for CatchUpWithPipe: blocked in its read between
+  // two messages with nothing read ahead, and a count that moves each time
+  // a read returns or a message has been applied.
+  std::atomic<bool> waiting{false};
+  std::atomic<uint32_t> progress{0};
 };
 
 // The reader thread's routine; `parameter` is the MessageChannel. Returns 0
@@ -40,6 +45,22 @@ struct StopChannelHooks {
   BOOL(WINAPI* cancel)(HANDLE thread) = nullptr;
   bool cancel_missing = false;
 };
+
+// Lets the reader apply what the engine wrote into the pipe before a crash:
+// an engine writes its last log lines, files and metadata and signals the
+// crash at once, and the report must not miss them. Returns true once the
+// reader has sat in its read between two messages for `settle_ms` (a read
+// the engine's last write completes is taken up well within that); false
+// when the reader ended, made no progress for `stall_ms` (a message the
+// engine never finished), or `limit_ms` passed (an engine that never stops
+// writing). The pipe itself is not touched: another call on a synchronous
+// handle would wait behind the reader's read.
+struct CatchUpLimits {
+  DWORD settle_ms = 50;
+  DWORD stall_ms = 250;
+  DWORD limit_ms = 1000;
+};
+bool CatchUpWithPipe(MessageChannel& channel, const CatchUpLimits& limits = {});
 
 // Limits of StopChannel: a cancel that keeps failing is tried this many
 // times, a second apart, before the reader is killed; a cancelled reader is
