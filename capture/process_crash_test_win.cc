@@ -30,9 +30,11 @@ namespace {
 
 using test::ChildProcess;
 using test::FileExists;
+using test::Marker;
 using test::Quote;
 using test::SiblingPath;
 using test::SubFolders;
+using test::TakeCachedReports;
 using test::TempFolder;
 
 constexpr DWORD kLongWait = 90000;
@@ -53,29 +55,6 @@ using test::EngineSession;
 
 std::wstring CrashPathCommand(const TempFolder& crashes) {
   return L"send SetCrashReportPath 1 " + Quote(crashes.path()) + L" ";
-}
-
-// The JSON of every cached report that contains `marker`; the report pairs
-// are removed from the cache.
-// The cached reports holding `marker` (deleted as they are read), apart from
-// those in `older`, which were there before.
-std::vector<std::string> TakeCachedReports(const std::string& marker,
-                                           const std::vector<std::wstring>& older = {}) {
-  std::vector<std::string> found;
-  for (const std::wstring& path : ListCachedReports()) {
-    if (std::find(older.begin(), older.end(), path) != older.end()) continue;
-    const std::string json = test::Gunzip(test::ReadWholeFile(path));
-    if (!Contains(json, marker)) continue;
-    found.push_back(json);
-    DeleteFileW(path.c_str());
-    const std::wstring meta = path.substr(0, path.size() - 3) + L".meta";  // .json.gz -> .json.meta
-    DeleteFileW(meta.c_str());
-  }
-  return found;
-}
-
-std::string Marker(const char* test) {
-  return std::string(test) + "-" + std::to_string(GetCurrentProcessId());
 }
 
 test::Minidump ReadDump(const std::wstring& folder) {
