@@ -19,6 +19,7 @@
 #include "client/crash_data_block_win.h"
 #include "client/protocol.h"
 #include "report/report_cache_win.h"
+#include "report/sha256.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/engine_session_win.h"
 #include "tests/support/gunzip.h"
@@ -339,14 +340,21 @@ TEST(ProcessCrash, TheCachedReportHoldsEveryThreadTheLogAndTheUserMetadata) {
 }
 
 // An editor without report metadata still gets a report of its threads.
-TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
+// It says that it comes from the editor, as its crash hash does: the hash
+// takes only the frames of modules under the application folder (the
+// handler's path less three components: the build folder here, where the
+// test engine lies, and not the system's folder).
+TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareEditorReportWhoseHashAgrees) {
   TempFolder crashes(L"editor");
+  TempFolder files(L"editor-files");
+  const std::wstring analytics = files.path() + L"\\analytics.json";
+  test::WriteTextFile(analytics, R"({"msg":{"eventData":{"value":0}}})");
   // A bare report holds nothing of this run but its thread ids, and those come
   // back soon: only reports made since this test began count.
   const std::vector<std::wstring> older = ListCachedReports();
   EngineSession s;
-  ASSERT_TRUE(
-      s.Start(CrashPathCommand(crashes) + L"send SetIsEditor 1 true await fault 0 90000 terminate hang"))
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetAnalyticsCrashFilePath 1 " + Quote(analytics) +
+                      L" send SetIsEditor 1 true await fault 0 90000 terminate hang"))
       << s.failure;
   ASSERT_TRUE(s.Continue("'SetIsEditor'")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
@@ -359,7 +367,33 @@ TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
   doc.Parse(reports[0].c_str());
   ASSERT_FALSE(doc.HasParseError());
   EXPECT_STREQ(doc["name"].GetString(), "");
+  EXPECT_TRUE(doc["is_editor"].GetBool());
   EXPECT_GE(doc["native_crash"]["threads"].Size(), 2u);
+
+  Sha256 expected;
+  size_t outside = 0;
+  for (const auto& thread : doc["native_crash"]["threads"].GetArray()) {
+    if (!thread["crashed"].GetBool()) continue;
+    for (const auto& frame : thread["frames"].GetArray()) {
+      if (frame["managed"].GetBool()) continue;
+      if (std::string(frame["image_name"].GetString()) != "test_engine") {
+        ++outside;
+        continue;
+      }
+      const uint64_t relative_pc = frame["relative_pc"].GetUint64();
+      expected.Update(frame["image_uuid"].GetString());
+      expected.Update(&relative_pc, sizeof(relative_pc));
+      expected.Update(frame["pdb_name"].GetString());
+    }
+  }
+  EXPECT_GT(outside, 0u) << "the crashed thread has frames outside the application folder";
+  const Sha256::Digest digest = expected.Finish();
+  rapidjson::Document file;
+  file.Parse(test::ReadWholeFile(analytics).c_str());
+  ASSERT_FALSE(file.HasParseError());
+  ASSERT_TRUE(file["msg"]["eventData"]["value"].IsString());
+  EXPECT_EQ(std::string(file["msg"]["eventData"]["value"].GetString()),
+            DigestToHex(digest.data(), digest.size()));
 }
 
 // Without report metadata and without the editor flag no report is made,

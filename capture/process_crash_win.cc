@@ -255,12 +255,17 @@ int32_t HandleValidCrash(StepRunner& steps, uint32_t process_id, HANDLE process,
   progress(40);
 
   steps.Run(CrashStep::kNone, "make a bare report for the editor", [&] {
-    if (!report && settings.is_editor) report = std::make_unique<CrashReport>();
+    if (report || !settings.is_editor) return;
+    // The editor sent no report metadata; its report still says that it
+    // comes from the editor, as its crash hash (taken over the editor's own
+    // modules) does.
+    report = std::make_unique<CrashReport>();
+    report->is_editor = true;
   });
   bool end_reported = false;
   if (report) {
     if (walk && steps.Run(CrashStep::kNone, "begin the report's native crash",
-                          [&] { walk->BeginReport(*report, settings.is_editor); })) {
+                          [&] { walk->BeginReport(*report, report->is_editor); })) {
       WalkThreads(steps, process_id, process, threads, block.crashedThreadId, *walk, *report, &end_reported);
     }
     bool cached = false;
