@@ -33,6 +33,28 @@ void Discard(ScopedHandle& file, const std::wstring& path) {
   SetLastError(error);
 }
 
+bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+// Whether a dump the library called a success is whole. Some writers (Wine's)
+// take no notice of a write that failed on a full drive: the call succeeds,
+// the failed write's error is left behind, and the file has holes where its
+// streams should be. A file with holes counts as cut short only when the
+// drive lacks the room for them, so that a compressed file or share, whose
+// allocation is smaller than its size, is not mistaken for one.
+bool DumpIsWhole(HANDLE file, const std::wstring& path, DWORD error_after_write) {
+  if (IsDiskFull(error_after_write)) return false;
+  FILE_STANDARD_INFO standard = {};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) return true;
+  const ULONGLONG size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+  const ULONGLONG allocated = static_cast<ULONGLONG>(standard.AllocationSize.QuadPart);
+  if (allocated >= size) return true;
+  const size_t slash = path.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash + 1);
+  ULARGE_INTEGER available = {};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+  return available.QuadPart >= size - allocated;
+}
+
 }  // namespace
 
 MiniDumpLibrary& GetMiniDumpLibrary() {
@@ -85,12 +107,14 @@ bool WriteMinidumpWith(MiniDumpLibrary& library, const char* library_name, HANDL
 
   const auto write_dump =
       reinterpret_cast<MiniDumpWriteDumpFunction>(reinterpret_cast<void*>(library.write_dump));
+  SetLastError(ERROR_SUCCESS);
   const BOOL written =
       write_dump(process, GetProcessId(process), file.get(), MiniDumpNormal, &exception, nullptr, nullptr);
-  if (written) {
+  if (written && DumpIsWhole(file.get(), path, GetLastError())) {
     file.reset();
     return true;
   }
+  if (written) SetLastError(ERROR_DISK_FULL);
   Discard(file, path);
   return Fail(path);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/time_scale.h"
+#include "tools/test_engine/park_step_win.h"
 
 namespace test_engine {
 namespace {
@@ -17,6 +18,8 @@ nelko::client::CrashHandlerClient* g_client = nullptr;
 bool g_fatal = false;
 DWORD g_wait_ms = 0;
 DWORD g_crasher_thread = 0;
+// Set once a fault's crash is signalled (see "ending").
+HANDLE g_crash_signalled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 void Say(const char* format, unsigned long a, unsigned long b = 0) {
   std::printf(format, a, b);
@@ -46,6 +49,9 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
   Say("engine: thread count %lu\n", CountOwnThreads());
   g_client->FillCrashDataBlock(GetCurrentThreadId(), code, g_fatal, pointers->ExceptionRecord,
                                pointers->ContextRecord);
+  // With parked threads, the stand-in managed runtime finds its table.
+  g_client->crash_data_block()->managedContext = test_engine::ParkedManagedContext();
+  SetEvent(g_crash_signalled);
   const bool answered = g_client->SignalCrashAndWait(g_wait_ms);
   std::printf(answered ? "engine: crash response received\n" : "engine: no crash response\n");
   std::fflush(stdout);
@@ -139,6 +145,13 @@ DWORD WINAPI Idle(void*) {
   return 0;
 }
 
+// Ends `ms` (its parameter) after a fault's crash was signalled.
+DWORD WINAPI EndAfterCrash(void* ms) {
+  WaitForSingleObject(g_crash_signalled, INFINITE);
+  Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(ms)));
+  return 0;
+}
+
 }  // namespace
 
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i) {
@@ -180,6 +193,16 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
       std::fflush(stdout);
     }
     i += 1;
+  } else if (step == L"ending") {
+    const int n = _wtoi(arg(1).c_str());
+    const DWORD ms = nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    for (int k = 1; k <= n; ++k) {
+      const uintptr_t after =
+          static_cast<uintptr_t>(ms) * static_cast<uintptr_t>(k) / static_cast<uintptr_t>(n);
+      CloseHandle(CreateThread(nullptr, 0, EndAfterCrash, reinterpret_cast<void*>(after), 0, nullptr));
+    }
+    Say("engine: %lu ending threads started\n", static_cast<unsigned long>(n));
+    i += 2;
   } else if (step == L"threads") {
     const int n = _wtoi(arg(1).c_str());
     for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));

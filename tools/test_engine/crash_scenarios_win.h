@@ -29,6 +29,11 @@ namespace test_engine {
 //   latency R          R crashes the engine survives, each timed from the
 //                      crash event to the response ("engine: crash-to-release")
 //   threads N          start N threads that wait until the engine ends
+//   ending N MS        start N threads that end one after another once a
+//                      fault's crash is signalled, the last MS after it
+//                      (to end while the handler walks the threads)
+// A fault's crash data block carries the managed context of parked
+// threads, when there are any (park_step_win.h).
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i);
 
 }  // namespace test_engine
