@@ -466,6 +466,110 @@ TEST(ProcessCrash, WhatTheEngineSentJustBeforeTheCrashIsInTheReportTheFilesAndTh
   EXPECT_EQ(test::ReadArgsRecord(record, test::Scaled(kLongWait)), expected) << out;
 }
 
+// The engine's environment, inherited by the handler it starts, for as
+// long as the object lives.
+class EngineEnvironment {
+ public:
+  EngineEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t previous[32768];
+    had_ = GetEnvironmentVariableW(name, previous, 32768) > 0;
+    previous_ = previous;
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~EngineEnvironment() { SetEnvironmentVariableW(name_, had_ ? previous_.c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  bool had_ = false;
+  std::wstring previous_;
+};
+
+// A runtime that fails to read the engine's memory ends the walk of that
+// thread only: the thread keeps the frames walked so far, and says so.
+TEST(ProcessCrash, AWalkEndedByTheManagedRuntimeIsReportedAndKeepsItsFrames) {
+  TempFolder crashes(L"walk-exception");
+  const std::string marker = Marker("walk-exception");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"park 1 0 0 send SetMonoPath 1 " +
+                      Quote(SiblingPath(L"managed_runtime_stub.dll")) +
+                      L" send SetMetaData 2 ReportJson {} " + L"send SetUserMetaData 2 marker " +
+                      Utf8ToWide(marker) + L" await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  const size_t at = out.find("engine: parked fail ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string failing = std::to_string(std::stoul(out.substr(at + 20)));
+  EXPECT_TRUE(Contains(out, "Exception encountered during stack walk of thread " + failing + "\r\n")) << out;
+
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u) << out;
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  bool found = false;
+  for (const auto& thread : doc["native_crash"]["threads"].GetArray()) {
+    if (std::string(thread["name"].GetString()) != "Thread " + failing) continue;
+    found = true;
+    EXPECT_GT(thread["frames"].Size(), 0u) << "the frames before the failing one stay";
+  }
+  EXPECT_TRUE(found) << out;
+}
+
+// Where the crash folder cannot be made, it goes under the temporary
+// folder; where neither can be made, the message names the temporary one,
+// the dump fails, and each attached file reaches the bug reporter as sent.
+// A crash the engine survives keeps the session watching (-890) even though
+// it started a bug reporter: the session ends with the later termination.
+TEST(ProcessCrash, ACrashFolderThatCannotBeMadeFallsBackToTheTemporaryFolderAndElseIsReported) {
+  TempFolder crashes(L"no-folder");
+  TempFolder temp(L"no-folder-temp");
+  TempFolder files(L"no-folder-files");
+  TempFolder records(L"no-folder-out");
+  test::WriteTextFile(files.path() + L"\\block", "a file where a folder is wanted");
+  test::WriteTextFile(files.path() + L"\\player.log", "log");
+  const std::wstring below_a_file = files.path() + L"\\block\\below";
+  const std::wstring record = records.path() + L"\\args.txt";
+  const std::wstring reporter = Quote(SiblingPath(L"args_recorder_probe.exe")) + L" --out " + Quote(record) +
+                                L" <attachFile:--file \"<file>\">";
+  for (const bool temp_usable : {true, false}) {
+    SCOPED_TRACE(temp_usable ? "temporary folder usable" : "temporary folder below a file");
+    DeleteFileW(record.c_str());
+    EngineEnvironment tmp(L"TMP", temp_usable ? temp.path() : below_a_file);
+    EngineEnvironment temp_variable(L"TEMP", temp_usable ? temp.path() : below_a_file);
+    EngineSession s;
+    ASSERT_TRUE(s.Start(L"send SetCrashReportPath 1 " + Quote(below_a_file) +
+                        L" send SetShowDialog 1 false " + L"send AddFile 2 " +
+                        Quote(files.path() + L"\\player.log") + L" d " + L"send SetBugReporterAppPath 1 " +
+                        test::EngineArgument(reporter) + L" await fault 0 90000 terminate hang"))
+        << s.failure;
+    ASSERT_TRUE(s.Continue("'SetBugReporterAppPath'")) << s.failure;
+    EXPECT_EQ(s.HandlerResult(), 0) << "a non-fatal crash keeps the session watching";
+    const std::string out = s.engine.OutputSoFar();
+    const std::vector<std::string> lines = test::ReadArgsRecord(record, test::Scaled(kLongWait));
+    if (temp_usable) {
+      ASSERT_EQ(lines.size(), 7u) << out;
+      EXPECT_FALSE(Contains(out, "Couldn't create crash dump directory")) << out;
+      const auto folders = SubFolders(temp.path());
+      ASSERT_EQ(folders.size(), 1u) << out;
+      const std::string folder = WideToUtf8(temp.path() + L"\\" + folders[0]);
+      EXPECT_EQ(lines[3], folder + "\\crash.dmp");
+      EXPECT_EQ(lines[5], folder + "\\player.log");
+    } else {
+      const std::string temp_folder = WideToUtf8(below_a_file) + "\\Crash_";
+      EXPECT_TRUE(Contains(out, "Couldn't create crash dump directory: " + temp_folder)) << out;
+      EXPECT_TRUE(Contains(out, "Failed to generate minidump at '" + temp_folder)) << out;
+      const std::string source = WideToUtf8(files.path() + L"\\player.log");
+      EXPECT_TRUE(
+          Contains(out, "Failed to copy \"" + source + "\" to crash report folder at \"" + temp_folder))
+          << out;
+      const std::vector<std::string> expected = {"--out", WideToUtf8(record), "--file", source, "end"};
+      EXPECT_EQ(lines, expected) << out;
+    }
+  }
+}
+
 // The reader thread goes on applying commands while the crash is processed;
 // the report is made from one consistent copy of the settings.
 TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
