@@ -3,12 +3,8 @@
 // temporary folder, removed with its contents at the end.
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
-
-#include "report/report_cache_win.h"
-#include "tests/support/gunzip.h"
 
 namespace nelko::test {
 
@@ -93,29 +89,6 @@ inline std::wstring EngineArgument(const std::wstring& text) {
     out += c;
   }
   return out + L"\"";
-}
-
-// The JSON of the cached reports holding `marker`, apart from those in
-// `older`, which were there before; the report pairs are deleted as they are
-// read.
-inline std::vector<std::string> TakeCachedReports(const std::string& marker,
-                                                  const std::vector<std::wstring>& older = {}) {
-  std::vector<std::string> found;
-  for (const std::wstring& path : ListCachedReports()) {
-    if (std::find(older.begin(), older.end(), path) != older.end()) continue;
-    const std::string json = Gunzip(ReadWholeFile(path));
-    if (json.find(marker) == std::string::npos) continue;
-    found.push_back(json);
-    DeleteFileW(path.c_str());
-    const std::wstring meta = path.substr(0, path.size() - 3) + L".meta";  // .json.gz -> .json.meta
-    DeleteFileW(meta.c_str());
-  }
-  return found;
-}
-
-// A text no other test's report holds.
-inline std::string Marker(const char* test) {
-  return std::string(test) + "-" + std::to_string(GetCurrentProcessId());
 }
 
 class TempFolder {

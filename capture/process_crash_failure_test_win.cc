@@ -16,6 +16,7 @@
 #include "capture/process_crash_win.h"
 #include "client/crash_data_block_win.h"
 #include "client/protocol.h"
+#include "tests/support/cached_reports_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/diag_capture.h"
 #include "tests/support/time_scale.h"

@@ -18,6 +18,7 @@
 #include "base/text_win.h"
 #include "capture/capture_test_files_win.h"
 #include "report/report_cache_win.h"
+#include "tests/support/cached_reports_win.h"
 #include "tests/support/engine_session_win.h"
 #include "tests/support/time_scale.h"
 

@@ -20,6 +20,7 @@
 #include "client/protocol.h"
 #include "report/report_cache_win.h"
 #include "report/sha256.h"
+#include "tests/support/cached_reports_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/engine_session_win.h"
 #include "tests/support/gunzip.h"
