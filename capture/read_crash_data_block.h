@@ -10,6 +10,7 @@
 // the fuzz target and the tests with the wire images below.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "client/protocol.h"
 
@@ -30,6 +31,36 @@ CrashBlockCheck CheckCrashDataBlock(const Block& block, uint32_t process_id, uin
   if (block.size != expected_size) return CrashBlockCheck::kWrongSize;
   if (block.pid != process_id) return CrashBlockCheck::kWrongPid;
   return CrashBlockCheck::kValid;
+}
+
+// The line the handler writes for a refused block, into `out` (`capacity`
+// bytes, always NUL-terminated); empty for a valid one. Formatted here, into
+// the caller's buffer, so that refusing a block allocates nothing.
+template <class Block>
+void FormatCrashBlockCheck(char* out, size_t capacity, CrashBlockCheck check, const Block& block,
+                           uint32_t process_id, uint32_t expected_size) {
+  if (capacity == 0) return;
+  out[0] = '\0';
+  const int pid = static_cast<int>(process_id);
+  switch (check) {
+    case CrashBlockCheck::kValid:
+      break;
+    case CrashBlockCheck::kWrongMagic:
+      std::snprintf(out, capacity,
+                    "Crash data sent by PID %d is corrupt: expected magic '0x%llx' but got '0x%llx'\n", pid,
+                    static_cast<unsigned long long>(kCrashBlockMagic),
+                    static_cast<unsigned long long>(block.magic));
+      break;
+    case CrashBlockCheck::kWrongSize:
+      std::snprintf(out, capacity, "Crash data sent by PID %d is corrupt: expected size %d but got %d\n", pid,
+                    static_cast<int>(expected_size), static_cast<int>(block.size));
+      break;
+    case CrashBlockCheck::kWrongPid:
+      std::snprintf(out, capacity,
+                    "Crash data sent by PID %d is corrupt: expected to agree on PID but got %d\n", pid,
+                    static_cast<int>(block.pid));
+      break;
+  }
 }
 
 // EXCEPTION_MAXIMUM_PARAMETERS: the room an exception record has for its

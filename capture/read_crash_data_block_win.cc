@@ -48,25 +48,12 @@ int32_t ReadCrashDataBlock(HANDLE process, uint32_t process_id, uintptr_t addres
                reinterpret_cast<void*>(address), static_cast<int>(kCrashBlockSize));
     return kCrashBlockUnreadable;
   }
-  switch (AcceptCrashDataBlock(*block, process_id, kCrashBlockSize, kKnownContextFlags)) {
-    case CrashBlockCheck::kValid:
-      break;
-    case CrashBlockCheck::kWrongMagic:
-      DiagPrintf("Crash data sent by PID %d is corrupt: expected magic '0x%llx' but got '0x%llx'\n",
-                 static_cast<int>(process_id), static_cast<unsigned long long>(kCrashBlockMagic),
-                 static_cast<unsigned long long>(block->magic));
-      return kCrashBlockCorrupt;
-    case CrashBlockCheck::kWrongSize:
-      DiagPrintf("Crash data sent by PID %d is corrupt: expected size %d but got %d\n",
-                 static_cast<int>(process_id), static_cast<int>(kCrashBlockSize),
-                 static_cast<int>(block->size));
-      return kCrashBlockCorrupt;
-    case CrashBlockCheck::kWrongPid:
-      DiagPrintf("Crash data sent by PID %d is corrupt: expected to agree on PID but got %d\n",
-                 static_cast<int>(process_id), static_cast<int>(block->pid));
-      return kCrashBlockCorrupt;
-  }
-  return 0;
+  const CrashBlockCheck check = AcceptCrashDataBlock(*block, process_id, kCrashBlockSize, kKnownContextFlags);
+  if (check == CrashBlockCheck::kValid) return 0;
+  char line[256];
+  FormatCrashBlockCheck(line, sizeof(line), check, *block, process_id, kCrashBlockSize);
+  DiagPrintf("%s", line);
+  return kCrashBlockCorrupt;
 }
 
 }  // namespace nelko
