@@ -20,23 +20,42 @@ class PipeSource : public ByteSource {
   void set_reader(const MessageReader* reader) { reader_ = reader; }
   bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
     const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-    DWORD read = 0;
-    channel_.waiting.store(reader_ != nullptr && reader_->idle());
-    LeaveCriticalSection(channel_.critical_section.get());
-    const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
-    const DWORD last_error = GetLastError();
-    channel_.waiting.store(false);
-    channel_.progress.fetch_add(1);
-    EnterCriticalSection(channel_.critical_section.get());
-    if (!ok) {
-      *error = last_error;
-      return false;
+    for (;;) {
+      const bool idle = reader_ != nullptr && reader_->idle();
+      if (idle) AnswerCatchUp();
+      DWORD read = 0;
+      channel_.waiting.store(idle);
+      LeaveCriticalSection(channel_.critical_section.get());
+      const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
+      const DWORD last_error = GetLastError();
+      channel_.waiting.store(false);
+      channel_.progress.fetch_add(1);
+      EnterCriticalSection(channel_.critical_section.get());
+      // A read cancelled to ask for a catch-up is read again; one cancelled
+      // by StopChannel ends the reader.
+      if (!ok && last_error == ERROR_OPERATION_ABORTED && !channel_.stop_requested.load()) continue;
+      if (!ok) {
+        *error = last_error;
+        return false;
+      }
+      *got = read;
+      return true;
     }
-    *got = read;
-    return true;
   }
 
  private:
+  // Between two messages, every message before is applied: when the pipe
+  // holds nothing more, the reader has caught up with what was asked.
+  void AnswerCatchUp() {
+    const uint32_t asked = channel_.catch_up_asked.load();
+    if (asked == channel_.catch_up_answered.load()) return;
+    DWORD available = 0;
+    // A handle that is no pipe (a file) has nothing waiting in it.
+    if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+      channel_.catch_up_answered.store(asked);
+    }
+  }
+
   MessageChannel& channel_;
   HANDLE pipe_;
   const MessageReader* reader_ = nullptr;
@@ -133,22 +152,33 @@ DWORD ReadMessages(MessageChannel& channel) {
 bool CatchUpWithPipe(MessageChannel& channel, const CatchUpLimits& limits) {
   HANDLE thread = channel.thread.get();
   if (thread == nullptr || thread == INVALID_HANDLE_VALUE) return false;
+  const auto cancel = reinterpret_cast<CancelFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CancelSynchronousIo")));
+  const uint32_t asked = channel.catch_up_asked.fetch_add(1) + 1;
   const ULONGLONG start = GetTickCount64();
   ULONGLONG moved = start;
   uint32_t seen = channel.progress.load();
   // Each wait on the thread doubles as the pause between two looks.
-  while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) {
+  for (;;) {
+    if (channel.catch_up_answered.load() == asked) return true;
     const ULONGLONG now = GetTickCount64();
     const uint32_t progress = channel.progress.load();
     if (progress != seen) {
       seen = progress;
       moved = now;
-    } else if (channel.waiting.load() && now - moved >= limits.settle_ms) {
-      return true;
+    }
+    if (channel.waiting.load()) {
+      // Blocked between two messages: wake it to look at the pipe. A cancel
+      // that finds it not yet in its read fails, and is tried again.
+      if (cancel != nullptr) {
+        cancel(thread);
+      } else if (now - moved >= limits.settle_ms) {
+        return true;
+      }
     }
     if (now - moved >= limits.stall_ms || now - start >= limits.limit_ms) return false;
+    if (WaitForSingleObject(thread, 1) != WAIT_TIMEOUT) return false;
   }
-  return false;
 }
 
 bool StartChannel(MessageChannel& channel) {
