@@ -130,6 +130,12 @@ TEST(CrashFromOutside, TheCrashFolderDriveFullWhileTheDumpIsWrittenLeavesNoDumpA
   ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &free_bytes, nullptr, nullptr));
   const std::wstring crashes = root + L"crashes-" + std::to_wstring(GetCurrentProcessId());
   ASSERT_TRUE(CreateDirectoryW(crashes.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  // A few KiB are left: no dump of either build fits.
+  ULARGE_INTEGER room = {};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &room, nullptr, nullptr));
+  if (room.QuadPart > 4096) {
+    test::WriteTextFile(crashes + L"\\filler", std::string(static_cast<size_t>(room.QuadPart - 4096), 'f'));
+  }
   const std::string marker = test::Marker("drive-full");
   EngineSession s;
   ASSERT_TRUE(s.Start(ReportCommands(crashes, marker) + L"await fault 0 90000 terminate hang")) << s.failure;
@@ -140,6 +146,7 @@ TEST(CrashFromOutside, TheCrashFolderDriveFullWhileTheDumpIsWrittenLeavesNoDumpA
   const auto folders = SubFolders(crashes);
   ASSERT_EQ(folders.size(), 1u) << out;
   const std::wstring dump = crashes + L"\\" + folders[0] + L"\\crash.dmp";
+  SCOPED_TRACE("dump of " + std::to_string(test::ReadWholeFile(dump).size()) + " bytes left");
   EXPECT_TRUE(Contains(out, "Failed to generate minidump at '" + WideToUtf8(dump) + "' (80070070)")) << out;
   EXPECT_FALSE(test::FileExists(dump));
   EXPECT_EQ(test::TakeCachedReports(marker).size(), 1u) << out;
