@@ -16,8 +16,12 @@ action=$1 folder=$2 prefix=$3 letter=$4 user=$5
 drive_link="$prefix/dosdevices/$(echo "$letter" | tr 'A-Z' 'a-z'):"
 cache_parent="$prefix/drive_c/users/$user/AppData/LocalLow/Nelko"
 
+# Mounting needs root: through sudo when the tests run as another user.
+as_root=""
+[ "$(id -u)" -eq 0 ] || as_root=sudo
+
 unmount() {
-  if mountpoint -q "$1"; then umount "$1" 2>/dev/null || umount -l "$1"; fi
+  if mountpoint -q "$1"; then $as_root umount "$1" 2>/dev/null || $as_root umount -l "$1"; fi
 }
 
 case $action in
@@ -25,8 +29,8 @@ case $action in
     mkdir -p "$folder/tiny" "$folder/readonly" "$cache_parent"
     unmount "$folder/tiny"
     unmount "$folder/readonly"
-    mount -t tmpfs -o size=64k,mode=0777 nelko-tiny-drive "$folder/tiny"
-    mount -t tmpfs -o size=4k,ro nelko-readonly-cache "$folder/readonly"
+    $as_root mount -t tmpfs -o size=64k,mode=0777 nelko-tiny-drive "$folder/tiny"
+    $as_root mount -t tmpfs -o size=4k,ro nelko-readonly-cache "$folder/readonly"
     ln -sfn "$folder/tiny" "$drive_link"
     rm -rf "$cache_parent/CrashReports"
     ln -sfn "$folder/readonly" "$cache_parent/CrashReports"
