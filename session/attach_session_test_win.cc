@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/scoped_handle_win.h"
+#include "base/text_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/engine_session_win.h"
 #include "tests/support/time_scale.h"
@@ -28,13 +29,17 @@ size_t Find(const std::string& text, const std::string& what) { return text.find
 // Processes of the engine's job that are the engine or a handler: Wine may
 // start helpers of its own (its desktop) inside the job, still running when
 // counted, which are neither.
-uint32_t EngineAndHandlers(const ChildProcess& engine) {
-  uint32_t count = engine.JobTotalProcesses();
-  for (DWORD pid : engine.JobProcessIds()) {
-    const std::wstring line = test::ReadProcessCommandLine(pid);
-    if (line.find(L"test_engine") == std::wstring::npos &&
-        line.find(L"NelkoCrashHandler") == std::wstring::npos)
-      --count;
+// The engine and handler processes that joined the engine's job, named as
+// they joined (Wine may start its desktop process inside the job, and end it
+// before a count afterwards could tell it apart); *all lists every process
+// that joined, for a failure's message.
+uint32_t EngineAndHandlers(ChildProcess& engine, std::string* all) {
+  uint32_t count = 0;
+  for (const std::wstring& image : engine.JobImages()) {
+    const size_t slash = image.find_last_of(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? image : image.substr(slash + 1);
+    if (name == L"test_engine.exe" || name == L"NelkoCrashHandler.exe") ++count;
+    *all += WideToUtf8(image.empty() ? L"(ended before it was named)" : image) + "\n";
   }
   return count;
 }
@@ -156,14 +161,16 @@ TEST(AttachSession, ASessionEndingWithZeroStartsUploadModeInANewProcess) {
   ASSERT_TRUE(s.Start(L"exit 0")) << s.failure;
   ASSERT_EQ(s.HandlerResult(), 0);
   // Engine, handler and the relaunched handler.
-  EXPECT_EQ(EngineAndHandlers(s.engine), 3u);
+  std::string all;
+  EXPECT_EQ(EngineAndHandlers(s.engine, &all), 3u) << all;
 }
 
 TEST(AttachSession, ANegativeResultStartsNoSecondProcess) {
   EngineSession s;
   ASSERT_TRUE(s.Start(L"raw ffffffff hang")) << s.failure;
   ASSERT_EQ(s.HandlerResult(), -891);
-  EXPECT_EQ(EngineAndHandlers(s.engine), 2u);
+  std::string all;
+  EXPECT_EQ(EngineAndHandlers(s.engine, &all), 2u) << all;
 }
 
 TEST(AttachSession, RelaunchPassesConsoleAndDebuggerFlagsFoundAnywhereInTheCommandLine) {
@@ -187,7 +194,9 @@ TEST(AttachSession, RelaunchPassesConsoleAndDebuggerFlagsFoundAnywhereInTheComma
     for (int attempt = 0; attempt < 300 && relaunched.empty(); ++attempt) {
       for (DWORD pid : s.engine.JobProcessIds()) {
         if (pid == s.engine.pid() || pid == s.handler_pid) continue;
-        relaunched = test::ReadProcessCommandLine(pid);
+        // Wine's desktop process may have joined the job too.
+        const std::wstring line = test::ReadProcessCommandLine(pid);
+        if (line.find(L"NelkoCrashHandler.exe") != std::wstring::npos) relaunched = line;
       }
       if (relaunched.empty()) Sleep(100);
     }

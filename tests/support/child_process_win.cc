@@ -2,11 +2,21 @@
 
 #include <winternl.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "tests/support/time_scale.h"
 
 namespace nelko::test {
+namespace {
+
+// Completion keys of the job's port: the job's own messages, a mark a caller
+// waits for, and the watcher's end.
+constexpr ULONG_PTR kJobKey = 1;
+constexpr ULONG_PTR kSyncKey = 2;
+constexpr ULONG_PTR kQuitKey = 3;
+
+}  // namespace
 
 std::wstring SiblingPath(std::wstring_view file_name) {
   std::vector<wchar_t> buffer(32768);
@@ -31,6 +41,13 @@ ChildProcess::~ChildProcess() {
     TerminateJobObject(job_, 0xDEAD);
     CloseHandle(job_);
   }
+  if (job_watch_ != nullptr) {
+    PostQueuedCompletionStatus(job_port_, 0, kQuitKey, nullptr);
+    WaitForSingleObject(job_watch_, 5000);
+    CloseHandle(job_watch_);
+  }
+  if (job_port_ != nullptr) CloseHandle(job_port_);
+  if (job_synced_ != nullptr) CloseHandle(job_synced_);
   CloseInput();
   if (reader_ != nullptr) {
     // A grandchild may still hold the output pipe; do not hang the test on it.
@@ -48,6 +65,17 @@ bool ChildProcess::Start(const std::wstring& command_line, bool in_job) {
   if (in_job) {
     job_ = CreateJobObjectW(nullptr, nullptr);
     if (job_ == nullptr) return false;
+    // Each process that joins is named the moment it joins: counting the
+    // job's processes afterwards cannot tell ours from a helper Wine started
+    // and ended inside the job.
+    job_port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    job_synced_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (job_port_ == nullptr || job_synced_ == nullptr) return false;
+    JOBOBJECT_ASSOCIATE_COMPLETION_PORT port = {reinterpret_cast<void*>(kJobKey), job_port_};
+    if (!SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation, &port, sizeof(port)))
+      return false;
+    job_watch_ = CreateThread(nullptr, 0, &ChildProcess::JobWatchMain, this, 0, nullptr);
+    if (job_watch_ == nullptr) return false;
   }
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE child_in = nullptr, child_out = nullptr;
@@ -172,15 +200,6 @@ void ChildProcess::Kill() {
   }
 }
 
-uint32_t ChildProcess::JobTotalProcesses() const {
-  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
-  if (job_ == nullptr ||
-      !QueryInformationJobObject(job_, JobObjectBasicAccountingInformation, &info, sizeof(info), nullptr)) {
-    return 0;
-  }
-  return info.TotalProcesses;
-}
-
 std::vector<DWORD> ChildProcess::JobProcessIds() const {
   std::vector<DWORD> ids;
   if (job_ == nullptr) return ids;
@@ -194,6 +213,55 @@ std::vector<DWORD> ChildProcess::JobProcessIds() const {
   for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
     ids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
   return ids;
+}
+
+DWORD WINAPI ChildProcess::JobWatchMain(void* self) {
+  static_cast<ChildProcess*>(self)->WatchJob();
+  return 0;
+}
+
+void ChildProcess::WatchJob() {
+  for (;;) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* value = nullptr;
+    if (!GetQueuedCompletionStatus(job_port_, &message, &key, &value, INFINITE) && value == nullptr) return;
+    if (key == kQuitKey) return;
+    if (key == kSyncKey) {
+      SetEvent(job_synced_);
+      continue;
+    }
+    if (key != kJobKey || message != JOB_OBJECT_MSG_NEW_PROCESS) continue;
+    const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(value));
+    std::wstring image;
+    if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid)) {
+      // Wine names a process only once it has started up, which comes after
+      // it joined the job: ask until it is named or has ended.
+      for (DWORD waited = 0; image.empty() && waited < Scaled(10000); waited += 10) {
+        wchar_t path[MAX_PATH];
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, path, &size)) {
+          image.assign(path, size);
+        } else if (WaitForSingleObject(process, 10) == WAIT_OBJECT_0) {
+          break;
+        }
+      }
+      CloseHandle(process);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_images_.push_back(image);
+  }
+}
+
+std::vector<std::wstring> ChildProcess::JobImages() {
+  // The port delivers in order: once the watcher reaches this mark, every
+  // process that joined before the call has been named.
+  if (job_watch_ == nullptr || !PostQueuedCompletionStatus(job_port_, 0, kSyncKey, nullptr) ||
+      WaitForSingleObject(job_synced_, Scaled(10000)) != WAIT_OBJECT_0) {
+    return {L"(the job's processes could not be named)"};
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  return job_images_;
 }
 
 std::wstring ReadProcessCommandLine(DWORD pid) {

@@ -33,9 +33,13 @@ class ChildProcess {
   // object.
   bool Start(const std::wstring& command_line, bool in_job = false);
 
-  // Processes that ever belonged to the job, and those alive now.
-  uint32_t JobTotalProcesses() const;
+  // The processes in the job now.
   std::vector<DWORD> JobProcessIds() const;
+
+  // The image path of every process that joined the job so far, in order
+  // (empty for one that ended before it could be named). A process that
+  // started before the call is among them.
+  std::vector<std::wstring> JobImages();
 
   bool WriteInput(const void* data, size_t size);
   bool WriteInput(std::string_view text) { return WriteInput(text.data(), text.size()); }
@@ -65,6 +69,8 @@ class ChildProcess {
  private:
   static DWORD WINAPI ReaderMain(void* self);
   void ReadOutput();
+  static DWORD WINAPI JobWatchMain(void* self);
+  void WatchJob();
 
   HANDLE process_ = nullptr;
   HANDLE input_ = nullptr;
@@ -72,6 +78,10 @@ class ChildProcess {
   DWORD pid_ = 0;
   HANDLE reader_ = nullptr;
   HANDLE job_ = nullptr;
+  HANDLE job_port_ = nullptr;
+  HANDLE job_watch_ = nullptr;
+  HANDLE job_synced_ = nullptr;
+  std::vector<std::wstring> job_images_;
   std::mutex mutex_;
   std::string output_text_;
 };
