@@ -29,16 +29,17 @@ size_t Find(const std::string& text, const std::string& what) { return text.find
 // Processes of the engine's job that are the engine or a handler: Wine may
 // start helpers of its own (its desktop) inside the job, still running when
 // counted, which are neither.
-// The engine and handler processes that joined the engine's job, named as
-// they joined (Wine may start its desktop process inside the job, and end it
-// before a count afterwards could tell it apart); *all lists every process
-// that joined, for a failure's message.
+// The processes that joined the engine's job, but for helpers of Wine's (its
+// desktop process may start inside the job and end before a count afterwards
+// could tell it apart). A process is named as it joins; one of ours may end
+// before it could be named, a helper lives longer. *all lists them all, for a
+// failure's message.
 uint32_t EngineAndHandlers(ChildProcess& engine, std::string* all) {
   uint32_t count = 0;
   for (const std::wstring& image : engine.JobImages()) {
     const size_t slash = image.find_last_of(L'\\');
     const std::wstring name = slash == std::wstring::npos ? image : image.substr(slash + 1);
-    if (name == L"test_engine.exe" || name == L"NelkoCrashHandler.exe") ++count;
+    if (image.empty() || name == L"test_engine.exe" || name == L"NelkoCrashHandler.exe") ++count;
     *all += WideToUtf8(image.empty() ? L"(ended before it was named)" : image) + "\n";
   }
   return count;

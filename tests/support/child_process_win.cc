@@ -63,6 +63,10 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::wstring& command_line, bool in_job) {
   if (in_job) {
+    // Wine starts its desktop process for the first program of a desktop:
+    // started from here, it stays outside the job and lives as long as this
+    // test, instead of joining the job and ending at an unknown moment.
+    GetDesktopWindow();
     job_ = CreateJobObjectW(nullptr, nullptr);
     if (job_ == nullptr) return false;
     // Each process that joins is named the moment it joins: counting the
