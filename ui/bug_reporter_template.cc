@@ -116,7 +116,9 @@ MetadataToken FindMetadataToken(std::string_view line, size_t from) {
 
 bool ExpandMetadataTokens(std::string& line, const TextMap& metadata) {
   if (line.size() > kMaxExpandedTemplateBytes) return false;
-  for (int pass = 0; pass < kMaxMetadataPasses; ++pass) {
+  int pass = 0;
+  for (size_t work = line.size(); pass < kMaxMetadataPasses && work <= kMaxMetadataWorkBytes;
+       ++pass, work += line.size()) {
     const MetadataToken found = FindMetadataToken(line);
     if (found.position == std::string::npos) return true;
     const std::string token = line.substr(found.position, found.length);
@@ -131,8 +133,7 @@ bool ExpandMetadataTokens(std::string& line, const TextMap& metadata) {
     if (!ReplaceAllWithin(line, token, value, kMaxExpandedTemplateBytes)) return false;
   }
   if (FindMetadataToken(line).position != std::string::npos) {
-    DiagPrintf("Warning: metadata values refer to each other; tokens left after %d passes\n",
-               kMaxMetadataPasses);
+    DiagPrintf("Warning: metadata values refer to each other; tokens left after %d passes\n", pass);
   }
   return true;
 }

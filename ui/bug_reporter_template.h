@@ -37,6 +37,10 @@ constexpr size_t kMaxExpandedTemplateBytes = 3 * kMaxCommandLineUnits;
 // Metadata values may hold further tokens, expanded by later passes; values
 // that refer to each other in a cycle would never run out of them.
 constexpr int kMaxMetadataPasses = 1024;
+// Each pass reads the whole line, so the bytes all passes read end the loop
+// too: a long line that keeps bringing its tokens back costs milliseconds,
+// not a thousand passes over the line's full length.
+constexpr size_t kMaxMetadataWorkBytes = size_t{1} << 20;
 
 // Where <meta:(\w+)> matches in `line` at or after `from`; npos when nowhere.
 struct MetadataToken {

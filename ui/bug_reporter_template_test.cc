@@ -175,6 +175,23 @@ TEST(MetadataTokenTest, ValuesReferringToEachOtherInACycleEnd) {
   EXPECT_EQ(output.Take(), "Warning: metadata values refer to each other; tokens left after 1024 passes\n");
 }
 
+// Found by fuzzing: a long line whose values keep bringing their tokens back
+// took a thousand passes over its full length.
+TEST(MetadataTokenTest, ALongLineThatKeepsItsTokensEndsWithinTheWorkBound) {
+  test::DiagCapture output;
+  const std::string filler(90000, 'f');
+  std::string line = filler + "<meta:A>";
+  EXPECT_TRUE(ExpandMetadataTokens(line, {{"A", "x<meta:A>"}}));
+  // Each pass reads the line as it stands, one byte longer each time.
+  int passes = 0;
+  for (size_t work = filler.size() + 8; work <= kMaxMetadataWorkBytes; work += filler.size() + 8 + passes)
+    ++passes;
+  EXPECT_LT(passes, kMaxMetadataPasses);
+  EXPECT_EQ(line, filler + std::string(passes, 'x') + "<meta:A>");
+  EXPECT_EQ(output.Take(), "Warning: metadata values refer to each other; tokens left after " +
+                               std::to_string(passes) + " passes\n");
+}
+
 TEST(MetadataTokenTest, AValueThatDoublesTheLineStopsAtTheSizeLimit) {
   test::DiagCapture output;
   std::string line = "<meta:A>";
