@@ -144,10 +144,13 @@ HICON LoadFirstIconOfExecutable(const std::wstring& exe_path, int size) {
 namespace {
 
 CrashDialogThreadSeam g_thread_seam = nullptr;
+CrashDialogWaits g_waits;
 
 }  // namespace
 
 void SetCrashDialogThreadSeamForTest(CrashDialogThreadSeam seam) { g_thread_seam = seam; }
+
+void SetCrashDialogWaitsForTest(const CrashDialogWaits& waits) { g_waits = waits; }
 
 CrashDialog& GetCrashDialog() {
   static Win32CrashDialog dialog;
@@ -173,13 +176,13 @@ bool Win32CrashDialog::Show(const wchar_t* exe_path, const wchar_t* app_name, co
   // The thread ends without the window when the dialog cannot be created
   // (no display, missing template): waiting for the window alone would hang.
   const HANDLE waits[2] = {ready_event_.get(), thread_.get()};
-  const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, kCrashDialogShowWaitMs);
+  const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, g_waits.show_ms);
   if (waited == WAIT_TIMEOUT) {
     RecursiveMutexLock hold(lock_);
     if (window_ == nullptr) {
       unresponsive_ = true;
       DiagPrintf("The crash window did not come up within %u ms; crash handling goes on without it\n",
-                 static_cast<unsigned>(kCrashDialogShowWaitMs));
+                 static_cast<unsigned>(g_waits.show_ms));
       return false;
     }
   } else if (waited != WAIT_OBJECT_0) {
@@ -207,15 +210,15 @@ Win32CrashDialog::Delivery Win32CrashDialog::Deliver(UINT message, WPARAM wparam
     return PostMessageW(window_, message, wparam, 0) ? Delivery::kNoAnswer : Delivery::kGone;
   }
   DWORD_PTR result = 0;
-  if (SendMessageTimeoutW(window_, message, wparam, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                          kCrashDialogAnswerWaitMs, &result) != 0) {
+  if (SendMessageTimeoutW(window_, message, wparam, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, g_waits.answer_ms,
+                          &result) != 0) {
     return Delivery::kAnswered;
   }
   // Closed by the user already: nothing to wait for.
   if (!IsWindow(window_)) return Delivery::kGone;
   unresponsive_ = true;
   DiagPrintf("The crash window did not answer within %u ms; crash handling goes on without waiting for it\n",
-             static_cast<unsigned>(kCrashDialogAnswerWaitMs));
+             static_cast<unsigned>(g_waits.answer_ms));
   return Delivery::kNoAnswer;
 }
 
@@ -241,9 +244,9 @@ void Win32CrashDialog::CloseAndWait() {
       close_requested_ = true;
     }
   }
-  if (WaitForSingleObject(thread_.get(), kCrashDialogCloseWaitMs) == WAIT_TIMEOUT) {
+  if (WaitForSingleObject(thread_.get(), g_waits.close_ms) == WAIT_TIMEOUT) {
     DiagPrintf("The crash window did not close within %u ms; crash handling goes on without it\n",
-               static_cast<unsigned>(kCrashDialogCloseWaitMs));
+               static_cast<unsigned>(g_waits.close_ms));
   }
 }
 

@@ -30,6 +30,15 @@ constexpr UINT kCrashDialogAnswerWaitMs = 500;
 // Waiting for the window's thread to end after the window was told to close.
 constexpr DWORD kCrashDialogCloseWaitMs = 10000;
 
+// Test seam: other waits than the ones above, for a test program that runs
+// where every process is several times slower (the emulated 32-bit stage).
+struct CrashDialogWaits {
+  DWORD show_ms = kCrashDialogShowWaitMs;
+  UINT answer_ms = kCrashDialogAnswerWaitMs;
+  DWORD close_ms = kCrashDialogCloseWaitMs;
+};
+void SetCrashDialogWaitsForTest(const CrashDialogWaits& waits);
+
 // Test seam: called on the window's thread with each message that it is
 // about to handle and that another thread sent, and with WM_INITDIALOG
 // before the window is announced, so a test can stall the thread there.

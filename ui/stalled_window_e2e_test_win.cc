@@ -70,12 +70,12 @@ void CrashUnderAStalledWindow(const wchar_t* stall_at, const std::string& given_
 
 TEST(StalledWindowEndToEnd, AWindowThreadStalledBeforeItsWindowCameUpDoesNotHoldTheEngine) {
   SKIP_WITHOUT_DISPLAY();
-  CrashUnderAStalledWindow(L"init", "The crash window did not come up within 2000 ms");
+  CrashUnderAStalledWindow(L"init", "The crash window did not come up within ");
 }
 
 TEST(StalledWindowEndToEnd, AWindowThreadStalledOnAProgressUpdateDoesNotHoldTheEngine) {
   SKIP_WITHOUT_DISPLAY();
-  CrashUnderAStalledWindow(L"progress", "The crash window did not answer within 500 ms");
+  CrashUnderAStalledWindow(L"progress", "The crash window did not answer within ");
 }
 
 }  // namespace

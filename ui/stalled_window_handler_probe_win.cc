@@ -62,6 +62,13 @@ int wmain(int argc, wchar_t** argv) {
   nelko::RemoveFlag(L"init", count, argv);
   nelko::RemoveFlag(L"progress", count, argv);
   nelko::SetCrashDialogThreadSeamForTest(&Stall);
+  // Where every process runs slower, a window that is merely slow to come
+  // up must not pass for a stalled one.
+  nelko::CrashDialogWaits waits;
+  waits.show_ms = nelko::test::Scaled(waits.show_ms);
+  waits.answer_ms = nelko::test::Scaled(waits.answer_ms);
+  waits.close_ms = nelko::test::Scaled(waits.close_ms);
+  nelko::SetCrashDialogWaitsForTest(waits);
   if (FAILED(CoInitializeEx(nullptr, 0))) return 1;
   if (!nelko::RemoveFlag(L"--attach", count, argv)) return 2;
   const int32_t result = nelko::RunAttachSession(count, argv, &Pipeline);
