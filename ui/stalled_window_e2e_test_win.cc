@@ -1,6 +1,6 @@
 // End to end: the engine's release never waits on the progress window. A
 // handler whose window thread stalls (through a seam, until the test lets it
-// go: ui/stalled_window_handler_probe_win.cc) answers the crashed test engine
+// go: tools/stalled_window_handler) answers the crashed test engine
 // while the thread still stands, and ends normally once it goes on.
 #include <windows.h>
 
@@ -32,7 +32,7 @@ size_t Find(const std::string& text, const std::string& what) { return text.find
 void CrashUnderAStalledWindow(const wchar_t* stall_at, const std::string& given_up) {
   TempFolder crashes(L"stalled-window");
   test::EngineSession s;
-  const std::wstring handler = L"--handler " + Quote(SiblingPath(L"stalled_window_handler_probe.exe")) +
+  const std::wstring handler = L"--handler " + Quote(SiblingPath(L"stalled_window_handler.exe")) +
                                L" --arg --stall-at --arg " + stall_at;
   ASSERT_TRUE(s.Start(L"send SetCrashReportPath 1 " + Quote(crashes.path()) +
                           L" send SetInfo 1 stalled await fault 0 90000 await terminate wait-handler 90000",
@@ -42,7 +42,7 @@ void CrashUnderAStalledWindow(const wchar_t* stall_at, const std::string& given_
 
   ASSERT_TRUE(s.engine.WaitForOutput("engine: crash response received", kLongWait)) << s.engine.OutputSoFar();
   const std::string out = s.engine.OutputSoFar();
-  const size_t stalled = Find(out, "probe: window thread stalled");
+  const size_t stalled = Find(out, "stalled handler: window thread stalled");
   const size_t dump = Find(out, "writing minidump");
   const size_t line = Find(out, given_up);
   const size_t answered = Find(out, "engine: crash response received");
@@ -53,13 +53,14 @@ void CrashUnderAStalledWindow(const wchar_t* stall_at, const std::string& given_
   EXPECT_LT(dump, answered) << out;
   EXPECT_LT(line, answered) << out;
   // The thread is let go only now: the answer did not wait for it.
-  EXPECT_EQ(Find(out, "probe: window thread released"), std::string::npos) << out;
+  EXPECT_EQ(Find(out, "stalled handler: window thread released"), std::string::npos) << out;
 
   const std::wstring event_name = L"NelkoTestReleaseWindow_" + std::to_wstring(s.handler_pid);
   const ScopedHandle release(OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str()));
   ASSERT_TRUE(release.valid());
   SetEvent(release.get());
-  ASSERT_TRUE(s.engine.WaitForOutput("probe: window thread released", kLongWait)) << s.engine.OutputSoFar();
+  ASSERT_TRUE(s.engine.WaitForOutput("stalled handler: window thread released", kLongWait))
+      << s.engine.OutputSoFar();
   // The window closes once its thread goes on, and the session ends as usual.
   ASSERT_TRUE(s.Continue()) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0) << s.engine.OutputSoFar();

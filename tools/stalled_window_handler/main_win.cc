@@ -2,12 +2,12 @@
 // the real attach session and crash pipeline with the real window and bug
 // reporter, but the window's thread stops at one point until the test lets
 // it go, so a test can see what the pipeline does meanwhile:
-//   stalled_window_handler_probe --attach <pid> <address> --stall-at init|progress
+//   stalled_window_handler --attach <pid> <address> --stall-at init|progress
 // "init": the thread stops before its window is announced (Show waits);
 // "progress": at the first progress message from the pipeline. It prints
-// "probe: window thread stalled" when it stops and "probe: window thread
-// released" when the named event "NelkoTestReleaseWindow_<own pid>" lets it
-// go (or after two minutes, scaled). No upload mode follows the session.
+// "stalled handler: window thread stalled" when it stops, and "... released"
+// when the named event "NelkoTestReleaseWindow_<own pid>" lets it go (or
+// after two minutes, scaled). No upload mode follows the session.
 #include <objbase.h>
 #include <windows.h>
 
@@ -30,10 +30,10 @@ LONG g_stalled = 0;
 
 void Stall(UINT message) {
   if (message != g_stall_message || InterlockedExchange(&g_stalled, 1) != 0) return;
-  std::printf("probe: window thread stalled\n");
+  std::printf("stalled handler: window thread stalled\n");
   std::fflush(stdout);
   WaitForSingleObject(g_release, nelko::test::Scaled(120000));
-  std::printf("probe: window thread released\n");
+  std::printf("stalled handler: window thread released\n");
   std::fflush(stdout);
 }
 
@@ -72,7 +72,7 @@ int wmain(int argc, wchar_t** argv) {
   if (FAILED(CoInitializeEx(nullptr, 0))) return 1;
   if (!nelko::RemoveFlag(L"--attach", count, argv)) return 2;
   const int32_t result = nelko::RunAttachSession(count, argv, &Pipeline);
-  std::printf("probe: session ended with %d\n", static_cast<int>(result));
+  std::printf("stalled handler: session ended with %d\n", static_cast<int>(result));
   std::fflush(stdout);
   return static_cast<int>(result);
 }
