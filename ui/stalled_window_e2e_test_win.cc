@@ -65,7 +65,7 @@ void CrashUnderAStalledWindow(const wchar_t* stall_at, const std::string& given_
   ASSERT_TRUE(s.Continue()) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0) << s.engine.OutputSoFar();
   EXPECT_EQ(test::DialogOf(s.handler_pid), nullptr);
-  EXPECT_NE(Find(s.engine.OutputSoFar(), "engine: handler exited with code 0"), std::string::npos)
+  EXPECT_TRUE(s.engine.WaitForOutput("engine: handler exited with code 0", kLongWait))
       << s.engine.OutputSoFar();
 }
 
