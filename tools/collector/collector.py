@@ -49,8 +49,10 @@ import time
 BOUNDARY = "----------V2ymHFg03ehbqgZCaKO6jy"
 PATH = re.compile(r"^/api/v2/projects/([^/?#]+)/reports$")
 MAX_BODY = 64 * 1024 * 1024
-SOCKET_TIMEOUT = 20     # seconds a connection may stall before it is dropped
-HANDSHAKE_TIMEOUT = 10  # seconds a new connection has for its TLS handshake
+# Seconds a connection may stall before it is dropped. A cold handler in the
+# emulated 32-bit stage took over 20 s from its handshake to its request.
+SOCKET_TIMEOUT = 60
+HANDSHAKE_TIMEOUT = 30  # seconds a new connection has for its TLS handshake
 HOLD_LIMIT = 30         # seconds a "hold-" request waits for its release
 STALL_LIMIT = 60        # seconds a "silent-" or "trickle-" answer lasts at most
 TRICKLE_INTERVAL = 1.0  # seconds between the bytes of a "trickle-" answer
