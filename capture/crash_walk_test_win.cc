@@ -23,6 +23,7 @@
 #include "capture/managed_frame_reader_win.h"
 #include "capture/native_stack_walker_win.h"
 #include "capture/symbol_engine_win.h"
+#include "capture/walk_guard_win.h"
 #include "report/crash_report.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/time_scale.h"
@@ -301,6 +302,138 @@ TEST_F(CrashWalkTest, TheBaseWalkerWritesTheSetUpModuleAndFrameLines) {
   std::string all;
   for (const auto& line : walker.lines) all += line;
   EXPECT_TRUE(frame_line) << expected << "\n" << all;
+}
+
+// A thread of the engine, made suspended and never run, whose registers
+// point into a stack that ends in an unreadable page after a few frames. Its
+// addresses lie in the chains library but outside any function (in its
+// headers), so the x64 unwinder takes each frame as a leaf whose return
+// address is the next word of the stack.
+class BrokenStackThread {
+ public:
+  BrokenStackThread(HANDLE process, uint64_t module_base) : process_(process) {
+    for (int i = 0; i < 3; ++i) pcs[i] = static_cast<uintptr_t>(module_base) + 0x40 + 0x10 * i;
+    pages_ = VirtualAllocEx(process, nullptr, 2 * 4096, MEM_RESERVE, PAGE_NOACCESS);
+    if (pages_ == nullptr || VirtualAllocEx(process, pages_, 4096, MEM_COMMIT, PAGE_READWRITE) == nullptr)
+      return;
+    // The last two words before the unreadable page.
+    const uintptr_t top = reinterpret_cast<uintptr_t>(pages_) + 4096;
+    const uintptr_t stack = top - 2 * sizeof(uintptr_t);
+#if defined(__x86_64__)
+    const uintptr_t words[2] = {pcs[1], pcs[2]};  // [rsp], then the leaf above it
+#else
+    // [ebp]: the caller's frame, in the never-mapped first page (a page that
+    // is only reserved reads as zeros in some set-ups).
+    const uintptr_t words[2] = {16, pcs[1]};
+#endif
+    if (!WriteProcessMemory(process, reinterpret_cast<void*>(stack), words, sizeof(words), nullptr)) return;
+    thread_.reset(CreateRemoteThread(process, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(pcs[0]),
+                                     nullptr, CREATE_SUSPENDED, nullptr));
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_FULL;
+    if (!thread_ || !GetThreadContext(thread_.get(), &context)) return;
+#if defined(__x86_64__)
+    context.Rsp = context.Rbp = stack;
+    context.Rip = pcs[0];
+#else
+    context.Esp = context.Ebp = stack;
+    context.Eip = pcs[0];
+#endif
+    ready_ = SetThreadContext(thread_.get(), &context) != FALSE;
+  }
+  ~BrokenStackThread() {
+    if (thread_) {
+      TerminateThread(thread_.get(), 0);
+      WaitForSingleObject(thread_.get(), INFINITE);
+    }
+    if (pages_ != nullptr) VirtualFreeEx(process_, pages_, 0, MEM_RELEASE);
+  }
+  BrokenStackThread(const BrokenStackThread&) = delete;
+  BrokenStackThread& operator=(const BrokenStackThread&) = delete;
+
+  bool ready() const { return ready_; }
+  HANDLE get() const { return thread_.get(); }
+  uintptr_t pcs[3] = {};
+
+ private:
+  HANDLE process_;
+  void* pages_ = nullptr;
+  ScopedHandle thread_;
+  bool ready_ = false;
+};
+
+std::string FrameLinePrefix(uintptr_t address) {
+  char line[64];
+  std::snprintf(line, sizeof(line), "0x%0*llX (", static_cast<int>(2 * sizeof(void*)),
+                static_cast<unsigned long long>(address));
+  return line;
+}
+
+TEST_F(CrashWalkTest, AStackThatCannotBeFollowedToItsEndReportsItsFramesSoFarAsIncomplete) {
+  ASSERT_NE(engine_, nullptr);
+  BrokenStackThread broken(engine_->process(), engine_->base);
+  ASSERT_TRUE(broken.ready());
+  TextWalker walker(engine_->process(), GetProcessId(engine_->process()), NativeStackWalker::kCrashOptions,
+                    nullptr);
+  ASSERT_TRUE(walker.LoadModules(false));
+  walker.lines.clear();
+  EXPECT_FALSE(walker.WalkThread(broken.get()));
+  ASSERT_FALSE(walker.lines.empty());
+  EXPECT_EQ(walker.lines.back(), "<Missing stacktrace information>\n");
+  std::string all;
+  for (const auto& line : walker.lines) all += line;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NE(all.find(FrameLinePrefix(broken.pcs[i])), std::string::npos) << i << "\n" << all;
+  }
+}
+
+// A walker whose module hook faults once armed, as a registration inside
+// the symbol library might.
+class FaultingLoadWalker : public TextWalker {
+ public:
+  using TextWalker::TextWalker;
+  void OnLoadModule(const char* image_path, const char* module_name, uint64_t base, DWORD size, DWORD result,
+                    const char* sym_type, const char* pdb_name, uint64_t file_version) override {
+    if (armed) *reinterpret_cast<volatile int*>(nowhere) = 1;
+    TextWalker::OnLoadModule(image_path, module_name, base, size, result, sym_type, pdb_name, file_version);
+  }
+  bool armed = false;
+  volatile uintptr_t nowhere = 16;
+};
+
+// The handles this process holds, counted by their values (the system's
+// own count is not kept under Wine). Values are handed out from the lowest
+// free one, and this process holds a few dozen.
+size_t OpenHandleCount() {
+  size_t open = 0;
+  for (uintptr_t value = 4; value < 0x1000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+  }
+  return open;
+}
+
+TEST_F(CrashWalkTest, AFaultWhileTheModulesReloadLeavesNoHandleBehindOnceTheWalkIsAbandoned) {
+  ASSERT_NE(engine_, nullptr);
+  FaultingLoadWalker walker(engine_->process(), GetProcessId(engine_->process()),
+                            NativeStackWalker::kCrashOptions, nullptr);
+  ASSERT_TRUE(walker.LoadModules(false));
+  walker.armed = true;
+  auto abandoned_reload = [&walker] {
+    const GuardResult result =
+        RunGuarded([](void* w) { static_cast<FaultingLoadWalker*>(w)->LoadModules(true); }, &walker);
+    EXPECT_EQ(result.outcome, WalkOutcome::kFault);
+    walker.AbandonWalk();
+  };
+  // The first round also opens what the symbol library keeps for later.
+  abandoned_reload();
+  const size_t before = OpenHandleCount();
+  ASSERT_GT(before, 0u);
+  for (int i = 0; i < 3; ++i) abandoned_reload();
+  EXPECT_EQ(OpenHandleCount(), before);
+  EXPECT_EQ(SymbolEngineLock().owner(), 0u);
+  walker.armed = false;
+  EXPECT_TRUE(walker.LoadModules(true));
 }
 
 TEST(CrashWalkHashTest, TheCrashHashStaysTheSameWhenTheLibraryLoadsElsewhere) {

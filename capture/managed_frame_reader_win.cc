@@ -32,6 +32,9 @@ std::unique_ptr<ManagedFrameReader> ManagedFrameReader::Create(const std::string
     FreeLibrary(runtime);
     return nullptr;
   }
+  // Built by another compiler, without unwind data that the system could
+  // search through: the walk guard takes a fault in it at once.
+  TakeFaultsAtFirstChanceIn(runtime);
   // The runtime may read the engine's memory already here, and a failure
   // must not end the handler: the same guard as the walks, and no reader if
   // the set-up did not finish. The library stays loaded either way.

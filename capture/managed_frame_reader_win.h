@@ -31,8 +31,10 @@ extern "C" {
 BOOL __cdecl ReadRemoteMemory(void* destination, SIZE_T* bytes_read, uintptr_t remote, SIZE_T size,
                               void* user_data);
 // The runtime failed to read the engine's memory: carries
-// ReadException{third, first, second} back to the walk guard. Never returns.
-[[noreturn]] void __cdecl ThrowReadException(uint32_t first, uint32_t second, uint32_t third);
+// ReadException{third, first, second} back to the walk guard, and does not
+// return then. Called from a thread of the runtime's own, where no guard
+// could catch it, it writes a line and returns (RaiseReadException).
+void __cdecl ThrowReadException(uint32_t first, uint32_t second, uint32_t third);
 }
 
 class ManagedFrameReader {

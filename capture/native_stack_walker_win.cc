@@ -192,33 +192,38 @@ bool NativeStackWalker::LoadModules(bool force) {
 bool NativeStackWalker::LoadModulesFromToolhelp() {
   using CreateSnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
   using ModuleWalkFn = BOOL(WINAPI*)(HANDLE, tagMODULEENTRY32*);  // the 8-bit entry
+  // The library and the snapshot are the walker's, so that a registration
+  // abandoned by the guard does not leak them (AbandonWalk).
   for (const char* library_name : {"kernel32.dll", "tlhelp32.dll"}) {
-    ScopedLibrary library(LoadLibraryA(library_name));
-    if (!library) continue;
+    module_list_library_.reset(LoadLibraryA(library_name));
+    if (!module_list_library_) continue;
+    HMODULE library = module_list_library_.get();
     auto create = reinterpret_cast<CreateSnapshotFn>(
-        reinterpret_cast<void*>(GetProcAddress(library.get(), "CreateToolhelp32Snapshot")));
-    auto first = reinterpret_cast<ModuleWalkFn>(
-        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32First")));
-    auto next = reinterpret_cast<ModuleWalkFn>(
-        reinterpret_cast<void*>(GetProcAddress(library.get(), "Module32Next")));
+        reinterpret_cast<void*>(GetProcAddress(library, "CreateToolhelp32Snapshot")));
+    auto first =
+        reinterpret_cast<ModuleWalkFn>(reinterpret_cast<void*>(GetProcAddress(library, "Module32First")));
+    auto next =
+        reinterpret_cast<ModuleWalkFn>(reinterpret_cast<void*>(GetProcAddress(library, "Module32Next")));
     if (create == nullptr || first == nullptr || next == nullptr) continue;
-    ScopedHandle snapshot(create(TH32CS_SNAPMODULE, process_id_));
-    if (!snapshot) return false;
+    module_snapshot_.reset(create(TH32CS_SNAPMODULE, process_id_));
     int seen = 0;
-    tagMODULEENTRY32 module = {};
-    module.dwSize = sizeof(module);
-    for (BOOL more = first(snapshot.get(), &module); more; more = next(snapshot.get(), &module)) {
-      RegisterModule(module.szExePath, module.szModule,
-                     WidenAddress(reinterpret_cast<uintptr_t>(module.modBaseAddr)), module.modBaseSize);
-      ++seen;
+    if (module_snapshot_) {
+      const HANDLE snapshot = module_snapshot_.get();
+      tagMODULEENTRY32 module = {};
       module.dwSize = sizeof(module);
+      for (BOOL more = first(snapshot, &module); more; more = next(snapshot, &module)) {
+        RegisterModule(module.szExePath, module.szModule,
+                       WidenAddress(reinterpret_cast<uintptr_t>(module.modBaseAddr)), module.modBaseSize);
+        ++seen;
+        module.dwSize = sizeof(module);
+      }
     }
-    if (seen > 0) {
-      modules_loaded_ = true;
-      return true;
-    }
-    return false;
+    module_snapshot_.reset();
+    module_list_library_.reset();
+    if (seen > 0) modules_loaded_ = true;
+    return seen > 0;
   }
+  module_list_library_.reset();
   return false;
 }
 
@@ -226,20 +231,22 @@ bool NativeStackWalker::LoadModulesFromPsapi() {
   using EnumModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
   using ModuleNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
   using ModuleInfoFn = BOOL(WINAPI*)(HANDLE, HMODULE, LPMODULEINFO, DWORD);
-  ScopedLibrary library(LoadLibraryA("psapi.dll"));
-  if (!library) return false;
-  auto proc = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(library.get(), name)); };
+  module_list_library_.reset(LoadLibraryA("psapi.dll"));
+  if (!module_list_library_) return false;
+  const HMODULE library = module_list_library_.get();
+  auto proc = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(library, name)); };
   auto enum_modules = reinterpret_cast<EnumModulesFn>(proc("EnumProcessModules"));
   auto file_name = reinterpret_cast<ModuleNameFn>(proc("GetModuleFileNameExA"));
   auto base_name = reinterpret_cast<ModuleNameFn>(proc("GetModuleBaseNameA"));
   auto module_info = reinterpret_cast<ModuleInfoFn>(proc("GetModuleInformation"));
-  if (!enum_modules || !file_name || !base_name || !module_info) return false;
-
   constexpr DWORD kListBytes = 8096;
   std::vector<HMODULE> modules(kListBytes / sizeof(HMODULE));
   DWORD needed = 0;
-  if (!enum_modules(process_, modules.data(), kListBytes, &needed)) return false;
-  if (needed < 4 || needed > kListBytes) return false;
+  if (!enum_modules || !file_name || !base_name || !module_info ||
+      !enum_modules(process_, modules.data(), kListBytes, &needed) || needed < 4 || needed > kListBytes) {
+    module_list_library_.reset();
+    return false;
+  }
   std::vector<char> image(8096);
   std::vector<char> name(8096);
   int listed = 0;
@@ -255,6 +262,7 @@ bool NativeStackWalker::LoadModulesFromPsapi() {
                        info.SizeOfImage);
     if (result != 0) OnDbgHelpErr("LoadModule", result, 0);
   }
+  module_list_library_.reset();
   if (listed > 0) modules_loaded_ = true;
   return listed > 0;
 }
@@ -315,6 +323,8 @@ bool NativeStackWalker::WalkThread(HANDLE thread) {
 void NativeStackWalker::AbandonWalk() {
   t_collecting = nullptr;
   page_cache_.Clear();
+  module_snapshot_.reset();
+  module_list_library_.reset();
   if (suspended_thread_ != nullptr) {
     ResumeThread(suspended_thread_);
     suspended_thread_ = nullptr;
@@ -394,6 +404,43 @@ BOOL CALLBACK NativeStackWalker::ReadThroughCache(HANDLE process, DWORD64 addres
   return ok ? TRUE : FALSE;
 }
 
+#if defined(__x86_64__)
+namespace {
+
+// What NtQueryInformationThread gives for ThreadBasicInformation (0).
+struct ThreadBasicInformation {
+  LONG exit_status;
+  void* teb;
+  void* client_id[2];
+  KAFFINITY affinity_mask;
+  LONG priority;
+  LONG base_priority;
+};
+
+// How far below the top of its stack a thread's outermost frame may lie.
+constexpr uint64_t kOutermostFrameReach = 4096;
+
+}  // namespace
+
+bool NativeStackWalker::AtTopOfStack(HANDLE thread, uint64_t stack_pointer) const {
+  using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const auto query = reinterpret_cast<QueryFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+  ThreadBasicInformation info = {};
+  uint64_t stack_base = 0;
+  SIZE_T got = 0;
+  // Without the thread's stack bounds there is nothing to tell the two
+  // apart: as before, a frame without a caller ends the walk.
+  if (query == nullptr || query(thread, 0, &info, sizeof(info), nullptr) < 0 || info.teb == nullptr ||
+      !ReadProcessMemory(process_, static_cast<char*>(info.teb) + offsetof(NT_TIB, StackBase), &stack_base,
+                         sizeof(stack_base), &got) ||
+      got != sizeof(stack_base)) {
+    return true;
+  }
+  return stack_pointer <= stack_base && stack_base - stack_pointer <= kOutermostFrameReach;
+}
+#endif
+
 bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
 #if defined(__x86_64__)
   // The unwinder needs the modules; loading them is slow, so not while the
@@ -431,13 +478,23 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
     CountedSymbolLock lock(*this);
     page_cache_.Clear();
     t_collecting = &page_cache_;
+    uint64_t last_return = 1;
+    uint64_t last_stack = 0;
     while (addresses_.size() < kMaxReturnAddresses &&
            engine_->stack_walk64(IMAGE_FILE_MACHINE_AMD64, process_, thread, &frame, &context,
                                  &ReadThroughCache, engine_->sym_function_table_access64,
                                  engine_->sym_get_module_base64, nullptr) &&
            frame.AddrPC.Offset != 0) {
       addresses_.push_back(static_cast<uintptr_t>(frame.AddrPC.Offset));
+      last_return = frame.AddrReturn.Offset;
+      last_stack = frame.AddrStack.Offset;
     }
+    // The unwinder also stops when it cannot go on (an unreadable stack, a
+    // frame it cannot unwind), and then gives its last frame no caller just
+    // as it does the thread's outermost one: only that one lies at the top
+    // of the thread's stack.
+    complete = addresses_.size() >= kMaxReturnAddresses ||
+               (!addresses_.empty() && last_return == 0 && AtTopOfStack(thread, last_stack));
     t_collecting = nullptr;
     page_cache_.Clear();
   } else {

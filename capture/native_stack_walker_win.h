@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/scoped_handle_win.h"
 #include "capture/callstack_entry.h"
 #include "capture/symbol_engine_win.h"
 
@@ -51,9 +52,10 @@ class NativeStackWalker {
   bool WalkThread(HANDLE thread);
 
   // After a walk that never returned (the walk guard jumped back over it):
-  // resumes the thread it had suspended and releases the symbol lock held by
-  // the interrupted pass. Everything else the walk uses is owned by the
-  // walker itself, so nothing leaks.
+  // resumes the thread it had suspended, releases the symbol lock held by
+  // the interrupted pass and the module list of an interrupted (re)load.
+  // Everything else the walk uses is owned by the walker itself, so nothing
+  // leaks.
   void AbandonWalk();
 
   bool modules_loaded() const { return modules_loaded_; }
@@ -97,6 +99,10 @@ class NativeStackWalker {
   bool LoadModulesFromPsapi();
   DWORD RegisterModule(const char* image_path, const char* module_name, uint64_t base, DWORD size);
   bool CollectReturnAddresses(HANDLE thread);
+#if defined(__x86_64__)
+  // Whether a frame at `stack_pointer` is `thread`'s outermost one.
+  bool AtTopOfStack(HANDLE thread, uint64_t stack_pointer) const;
+#endif
   void Symbolise();
   void FillModuleInfo(CallstackEntry& entry);
 
@@ -119,6 +125,10 @@ class NativeStackWalker {
   RemotePageCache page_cache_;
   HANDLE suspended_thread_ = nullptr;
   int held_locks_ = 0;
+  // The library that lists the target's modules and its snapshot, held
+  // only while the modules are (re)loaded.
+  ScopedLibrary module_list_library_;
+  ScopedHandle module_snapshot_;
 };
 
 }  // namespace nelko

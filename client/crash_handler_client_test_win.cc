@@ -56,8 +56,11 @@ TEST(CrashHandlerClient, TheCrashDataBlockIsFilledInTheSharedLayout) {
   EXPECT_EQ(block.exceptionRecord.ExceptionCode, 0xC0000094u);
   EXPECT_EQ(block.exceptionRecord.NumberParameters, 1u);
   EXPECT_TRUE(block.fatal());
+  EXPECT_EQ(block.managedContext, 0u);
+  client.SetManagedContext(0x12345678);
   client.FillCrashDataBlock(1, 0xC0000005, /*fatal=*/false);
   EXPECT_EQ(block.exceptionRecord.ExceptionCode, 0xC0000005u);
+  EXPECT_EQ(block.managedContext, 0x12345678u);
   EXPECT_FALSE(block.fatal());
   client.ClosePipe();
   WaitForSingleObject(client.handler_process(), test::Scaled(30000));

@@ -92,6 +92,7 @@ void CrashHandlerClient::FillCrashDataBlock(uint32_t crashed_thread_id, uint32_t
   block->pid = GetCurrentProcessId();
   block->crashedThreadId = crashed_thread_id;
   block->size = kCrashBlockSize;
+  block->managedContext = managed_context_;
   if (record != nullptr) {
     block->exceptionRecord = *record;
   } else {

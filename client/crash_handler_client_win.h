@@ -78,9 +78,14 @@ class CrashHandlerClient {
   // its address as the handler was told it.
   CrashDataBlock* crash_data_block() { return static_cast<CrashDataBlock*>(block_.get()); }
   uint32_t crash_data_block_address() const;
+  // The engine's managed runtime context: the value its out-of-process
+  // exports take to describe managed frames. Every later FillCrashDataBlock
+  // puts it into the block; 0 (the default) means no managed frames.
+  void SetManagedContext(uintptr_t context) { managed_context_ = context; }
   // Fills the block for a crash of `crashed_thread_id`: magic, process id,
-  // size, the exception and its registers (either may be null, leaving
-  // zeros), the exception code when no record is given, and the fatal flag.
+  // size, the managed context, the exception and its registers (either may
+  // be null, leaving zeros), the exception code when no record is given, and
+  // the fatal flag.
   void FillCrashDataBlock(uint32_t crashed_thread_id, uint32_t exception_code, bool fatal,
                           const EXCEPTION_RECORD* record = nullptr, const CONTEXT* context = nullptr);
 
@@ -106,6 +111,7 @@ class CrashHandlerClient {
   ScopedHandle termination_event_;
   ScopedVirtualMemory block_;
   std::string scratch_;
+  uintptr_t managed_context_ = 0;
 };
 
 }  // namespace nelko::client

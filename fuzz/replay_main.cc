@@ -43,5 +43,10 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("replayed %zu inputs\n", count);
+  // A missing or emptied corpus must not pass as a replay of everything kept.
+  if (count == 0) {
+    std::fprintf(stderr, "no inputs to replay\n");
+    return 1;
+  }
   return failures == 0 ? 0 : 1;
 }

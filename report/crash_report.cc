@@ -1,6 +1,10 @@
 #include "report/crash_report.h"
 
+#include <exception>
+
+#include "report/gzip.h"
 #include "report/json_read.h"
+#include "report/json_stream_write.h"
 #include "report/json_write.h"
 #include "session/session_settings.h"
 
@@ -16,6 +20,15 @@ bool RootIsObject(const std::string& text) {
   return first != std::string::npos && text[first] == '{';
 }
 
+class GzipSink : public JSONTextSink {
+ public:
+  explicit GzipSink(GzipStream& gzip) : gzip_(gzip) {}
+  bool Write(std::string_view piece) override { return gzip_.Append(piece); }
+
+ private:
+  GzipStream& gzip_;
+};
+
 }  // namespace
 
 std::string CrashReport::ToJson() const {
@@ -24,6 +37,25 @@ std::string CrashReport::ToJson() const {
   // leaves the report as it is.
   const_cast<CrashReport&>(*this).Transfer(writer);
   return writer.ToText();
+}
+
+bool CrashReport::WriteJson(JSONTextSink& sink) const {
+  JSONStreamWrite writer(sink);
+  // As in ToJson: writing leaves the report as it is.
+  const_cast<CrashReport&>(*this).Transfer(writer);
+  return writer.Finish();
+}
+
+bool CrashReport::ToJsonGzip(std::string* compressed) const {
+  try {
+    GzipStream gzip;
+    GzipSink sink(gzip);
+    return WriteJson(sink) && gzip.Finish(compressed);
+  } catch (const std::exception&) {
+    // Out of memory for the writer's buffers: the report is not cached, and
+    // the handler goes on with the rest of crash handling.
+    return false;
+  }
 }
 
 std::unique_ptr<CrashReport> CreateReportFromSession(const SessionSettings& settings) {

@@ -17,6 +17,7 @@
 namespace nelko {
 
 struct SessionSettings;
+class JSONTextSink;
 
 struct CrashReport {
   std::string app_build;
@@ -92,6 +93,14 @@ struct CrashReport {
 
   // The report as compact JSON text.
   std::string ToJson() const;
+  // The same text, handed to sink a piece at a time and never held whole.
+  // True when the sink took all of it.
+  bool WriteJson(JSONTextSink& sink) const;
+  // What CompressGzip makes of ToJson(), byte for byte, with the text
+  // rendered straight into the deflate stream: the memory it takes is the
+  // compressed size and a few buffers, not the text's. False when zlib
+  // failed or memory ran out; *compressed is then unchanged.
+  bool ToJsonGzip(std::string* compressed) const;
 
   template <class Transferer>
   void Transfer(Transferer& t) {

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "report/gzip.h"
 #include "report/json_read.h"
+#include "report/json_stream_write.h"
 
 namespace nelko {
 namespace {
@@ -119,6 +123,69 @@ TEST(CrashReportJson, NumbersKeepTheirKindsAtTheLimits) {
   EXPECT_NE(json.find(R"("device_info_flags":4294967295,)"), std::string::npos);
   EXPECT_NE(json.find(R"("cpu_count":-2147483648,)"), std::string::npos);
   EXPECT_NE(json.find(R"("sessionid":18446744073709551615,)"), std::string::npos);
+}
+
+// --- The cached form: the text streamed into gzip ----------------------------
+
+// A crash with every kind of field filled: module paths with backslashes,
+// managed frames whose text needs escapes, log lines, user metadata.
+CrashReport CrashOf(uint32_t threads, uint32_t frames) {
+  CrashReport report = PinnedReport();
+  report.appid = "0b7e2c4a-1f3d-4e5b-8a6c-9d0e1f2a3b4c";
+  report.build_tags = {"release", "tag \"quoted\""};
+  report.sessionid = UINT64_MAX;
+  report.hasNativeCrash = true;
+  for (uint32_t t = 0; t < threads; ++t) {
+    Thread thread;
+    thread.number = t;
+    thread.name = ThreadName(4000 + 4 * t);
+    thread.crashed = t == 0;
+    for (uint32_t f = 0; f < frames; ++f) {
+      StackFrame frame = NativeFrame(0x1000 + 0x37 * f + t);
+      frame.image_name = "C:\\Game\\Module" + std::to_string((t + f) % 5) + ".dll";
+      if (f % 4 == 3) {
+        frame = StackFrame{};
+        frame.managed = true;
+        frame.managed_frame_desc =
+            "Game.Worker" + std::to_string(t % 16) + ".Update(\"x\"\t" + std::to_string(f) + ")";
+      }
+      thread.AddFrame(frame);
+    }
+    report.native_crash.AddThread(thread);
+  }
+  for (uint32_t i = 0; i < 50; ++i) {
+    report.log_messages.push_back(LogMessage{std::string(120, static_cast<char>('a' + i % 26)) + "\x01\n",
+                                             1772720000000ull + i, i, -1});
+  }
+  report.user_metadata.push_back(UserMetadata{"k", "v\\w"});
+  return report;
+}
+
+class StringSink : public JSONTextSink {
+ public:
+  bool Write(std::string_view piece) override {
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+};
+
+TEST(CrashReportGzip, StreamedIntoDeflateGivesTheBytesOfTheWholeTextCompressedAtOnce) {
+  // A typical crash, and one whose text is many times deflate's window and
+  // the writer's piece.
+  for (const auto& [threads, frames] : {std::pair{64u, 40u}, std::pair{256u, 200u}}) {
+    const CrashReport report = CrashOf(threads, frames);
+    const std::string text = report.ToJson();
+    StringSink sink;
+    ASSERT_TRUE(report.WriteJson(sink));
+    EXPECT_TRUE(sink.text == text) << threads << " threads: streamed text differs";
+
+    std::string whole;
+    ASSERT_TRUE(CompressGzip(text, &whole));
+    std::string streamed;
+    ASSERT_TRUE(report.ToJsonGzip(&streamed));
+    EXPECT_TRUE(streamed == whole) << threads << " threads: gzip of " << text.size() << " bytes differs";
+  }
 }
 
 // --- Records and their limits -----------------------------------------------

@@ -1,5 +1,6 @@
 #pragma once
-// One-shot gzip compression of a report, and reading one back.
+// gzip compression of a report, at once or as its text arrives, and reading one back.
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,29 @@ enum class GunzipResult { kOk, kCorrupt, kTooLarge };
 // The content of exactly one gzip member (CRC and length checked, nothing
 // after it). kTooLarge when it would exceed `limit` bytes or memory runs out.
 GunzipResult DecompressGzip(std::string_view gzip, std::string* content, size_t limit);
+
+// The same member built from bytes that arrive in pieces, so that the whole
+// input never has to exist at once. deflate decides its blocks by what it
+// has seen, not by how the input was cut, when nothing is flushed before the
+// end: the member is byte for byte what CompressGzip makes of the pieces
+// joined.
+class GzipStream {
+ public:
+  GzipStream();
+  ~GzipStream();
+  GzipStream(const GzipStream&) = delete;
+  GzipStream& operator=(const GzipStream&) = delete;
+
+  // Compresses the next piece. False once zlib failed or memory ran out;
+  // every later call then fails too.
+  bool Append(std::string_view bytes);
+  // Ends the member and moves it into *compressed. False when any step
+  // failed; *compressed is then unchanged.
+  bool Finish(std::string* compressed);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace nelko

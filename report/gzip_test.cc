@@ -1,5 +1,6 @@
-// Report compression: the exact gzip header and a round trip through zlib's
-// own inflate.
+// Report compression: the exact gzip header, a round trip through zlib's
+// own inflate, and the same member whether the input comes whole or in
+// pieces.
 #include "report/gzip.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,26 @@ std::string Inflate(const std::string& gz) {
   EXPECT_EQ(stream.avail_in, 0u) << "bytes after the one gzip member";
   inflateEnd(&stream);
   return out;
+}
+
+std::string Noise(size_t size) {
+  std::string noise;
+  uint32_t x = 12345;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += static_cast<char>(x >> 24);
+  }
+  return noise;
+}
+
+std::string StreamInPieces(const std::string& text, size_t piece_size) {
+  GzipStream gzip;
+  for (size_t at = 0; at < text.size(); at += piece_size) {
+    EXPECT_TRUE(gzip.Append(std::string_view(text).substr(at, piece_size)));
+  }
+  std::string gz = "unchanged";
+  EXPECT_TRUE(gzip.Finish(&gz));
+  return gz;
 }
 
 TEST(CompressGzip, HeaderBytesAreFixed) {
@@ -62,12 +83,7 @@ TEST(CompressGzip, TrailerCarriesCrcAndLength) {
 }
 
 TEST(CompressGzip, IncompressibleAndEmptyInput) {
-  std::string noise;
-  uint32_t x = 12345;
-  for (int i = 0; i < 100000; ++i) {
-    x = x * 1103515245u + 12345u;
-    noise += static_cast<char>(x >> 24);
-  }
+  const std::string noise = Noise(100000);
   std::string gz;
   ASSERT_TRUE(CompressGzip(noise, &gz));
   EXPECT_EQ(Inflate(gz), noise);
@@ -94,6 +110,33 @@ TEST(DecompressGzip, OnlyAWholeMemberWithinTheLimitIsRead) {
   EXPECT_EQ(DecompressGzip(flipped, &out, 1 << 20), GunzipResult::kCorrupt);
   EXPECT_EQ(DecompressGzip("", &out, 1 << 20), GunzipResult::kCorrupt);
   EXPECT_EQ(out, "before");
+}
+
+TEST(GzipStream, PiecesGiveTheSameMemberAsOneCall) {
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += "{\"frame\":" + std::to_string(i * 7919 % 1000) + "},";
+  // Mixed: long matches, then bytes that do not compress, then matches
+  // again, so that deflate changes its block kinds across piece boundaries.
+  text += Noise(70000) + text.substr(0, 200000);
+  std::string whole;
+  ASSERT_TRUE(CompressGzip(text, &whole));
+  for (size_t piece_size : {size_t{1}, size_t{4093}, size_t{65536}, text.size()}) {
+    EXPECT_TRUE(StreamInPieces(text, piece_size) == whole) << "pieces of " << piece_size;
+  }
+  ASSERT_TRUE(CompressGzip("", &whole));
+  EXPECT_EQ(StreamInPieces("", 1), whole);
+}
+
+TEST(GzipStream, EndsOnceAndRefusesMore) {
+  GzipStream gzip;
+  ASSERT_TRUE(gzip.Append("crash"));
+  std::string gz;
+  ASSERT_TRUE(gzip.Finish(&gz));
+  EXPECT_EQ(Inflate(gz), "crash");
+  std::string again = "unchanged";
+  EXPECT_FALSE(gzip.Append("more"));
+  EXPECT_FALSE(gzip.Finish(&again));
+  EXPECT_EQ(again, "unchanged");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "base/diag_output.h"
 #include "report/json_document.h"
 #include "report/json_read.h"
+#include "report/json_stream_write.h"
 #include "report/json_write.h"
 
 namespace nelko {
@@ -54,11 +55,40 @@ struct Sample {
   }
 };
 
-std::string Render(Sample& sample) {
+// Gathers streamed text, checking that no piece outgrows the writer's buffer.
+class StringSink : public JSONTextSink {
+ public:
+  explicit StringSink(size_t piece_size) : piece_size_(piece_size) {}
+  bool Write(std::string_view piece) override {
+    EXPECT_FALSE(piece.empty());
+    EXPECT_LE(piece.size(), piece_size_);
+    text.append(piece);
+    return true;
+  }
+  std::string text;
+
+ private:
+  size_t piece_size_;
+};
+
+// The tree's text; the streaming writer must give the same bytes whatever
+// its piece size, so escapes and numbers that straddle two pieces stay whole.
+template <class Record>
+std::string RenderBoth(Record& record) {
   JSONWrite writer;
-  sample.Transfer(writer);
-  return writer.ToText();
+  record.Transfer(writer);
+  const std::string text = writer.ToText();
+  for (size_t piece_size : {size_t{1}, size_t{7}, size_t{64}, JSONStreamWrite::kDefaultPieceSize}) {
+    StringSink sink(piece_size);
+    JSONStreamWrite streamed(sink, piece_size);
+    record.Transfer(streamed);
+    EXPECT_TRUE(streamed.Finish());
+    EXPECT_EQ(sink.text, text) << "streamed in pieces of " << piece_size;
+  }
+  return text;
 }
+
+std::string Render(Sample& sample) { return RenderBoth(sample); }
 
 template <class Field>
 struct OneField {
@@ -72,9 +102,7 @@ struct OneField {
 
 std::string RenderText(const std::string& text) {
   OneField<std::string> one{text, "s"};
-  JSONWrite writer;
-  one.Transfer(writer);
-  return writer.ToText();
+  return RenderBoth(one);
 }
 
 // Reads text into a fresh field of the given kind, starting from initial.
@@ -168,6 +196,20 @@ TEST(JSONWrite, WriterOutputReadsBackIntoTheSameRecord) {
   JSONRead reader(text.c_str());
   copy.Transfer(reader);
   EXPECT_EQ(Render(copy), text);
+}
+
+TEST(JSONStreamWrite, ARefusedPieceFailsTheTextAndEndsTheWriting) {
+  class RefusingSink : public JSONTextSink {
+   public:
+    bool Write(std::string_view) override { return ++pieces < 2; }
+    int pieces = 0;
+  } sink;
+  Sample sample;
+  sample.pairs.resize(100);
+  JSONStreamWrite writer(sink, 16);
+  sample.Transfer(writer);
+  EXPECT_FALSE(writer.Finish());
+  EXPECT_EQ(sink.pieces, 2);
 }
 
 TEST(JSONRead, LenientIntegers) {

@@ -205,7 +205,7 @@ bool CacheReportAt(const CrashReport& report, const std::string& folder, const C
                    std::string* path) {
   std::string compressed;
   try {
-    if (!CompressGzip(report.ToJson(), &compressed)) return false;
+    if (!report.ToJsonGzip(&compressed)) return false;
   } catch (const std::exception&) {
     // A report too large for the process's memory is not cached; the
     // handler goes on with the rest of crash handling.

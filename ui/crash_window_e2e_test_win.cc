@@ -163,9 +163,14 @@ TEST(CrashWindowEndToEnd, WithoutWaitingForTheUserTheWindowClosesByItself) {
       << s.failure;
   ASSERT_TRUE(s.Continue("'closes'")) << s.failure;
 
+  // The window comes up while the crash is handled (writing the dump alone
+  // keeps it there for a good while) ...
+  const HWND dialog = s.WaitForDialog();
+  ASSERT_NE(dialog, nullptr) << s.engine.OutputSoFar();
   ASSERT_TRUE(s.engine.WaitForOutput(kResponse, kLongWait)) << s.engine.OutputSoFar();
-  // Nothing closes it but the handler itself.
+  // ... and goes away by itself: nothing else closes it.
   EXPECT_TRUE(s.WaitForNoDialog());
+  EXPECT_FALSE(IsWindow(dialog));
   EXPECT_TRUE(s.HandlerRunning());
   ASSERT_TRUE(s.Continue()) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
@@ -197,11 +202,15 @@ TEST(CrashWindowEndToEnd, WithTheDialogSwitchedOffNoWindowAppearsDuringTheCrash)
   EXPECT_EQ(DialogOf(s.handler_pid), nullptr);
 }
 
-// The lines the stand-in bug reporter wrote, once it has written them all.
+// The lines the stand-in bug reporter wrote, once it has written them all
+// (its last line is "end"; the file exists before it is whole).
 std::vector<std::string> ReadRecord(const std::wstring& path) {
   const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
-  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
-  const std::string text = test::ReadWholeFile(path);
+  std::string text = test::ReadWholeFile(path);
+  while (text.find("end\n") == std::string::npos && GetTickCount64() < end) {
+    Sleep(20);
+    text = test::ReadWholeFile(path);
+  }
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {

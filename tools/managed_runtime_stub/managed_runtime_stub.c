@@ -13,7 +13,12 @@
  * An address in [begin, end) is managed code. With flag 1 the entry's
  * lookup reads an unreadable address and reports the read failure instead;
  * with flag 2 it faults (writes to the never-mapped first page), as a broken
- * runtime would.
+ * runtime would. With flag 4 it probes the never-mapped page through the
+ * system's IsBadReadPtr (whose own handler takes the fault) while it holds
+ * its lock, then describes the frame; a lookup that finds the lock still
+ * taken (a probe that never came back) describes nothing, where a real
+ * runtime would block. With flag 8 it reports a read failure from a thread of
+ * its own, waits for that thread, then describes the frame.
  *
  * With MANAGED_RUNTIME_STUB_FAIL_INIT set in the environment, the init export
  * reports a read failure before it returns. */
@@ -26,6 +31,8 @@
 #define STUB_MAGIC 0x544D4B4Eu /* "NKMT" */
 #define STUB_FLAG_FAIL_READ 1u
 #define STUB_FLAG_FAULT 2u
+#define STUB_FLAG_PROBE 4u
+#define STUB_FLAG_FAIL_ON_OWN_THREAD 8u
 #define STUB_NAME_SIZE 64
 
 typedef struct {
@@ -61,6 +68,8 @@ static ReadFailureFn g_fail;
 static void* g_user_data;
 /* The first page is never mapped. */
 static volatile uintptr_t g_never_mapped = 16;
+/* The runtime's lock, taken around a probe. */
+static volatile LONG g_locked;
 
 /* Reads or reports: a failed read goes to the handler's failure callback,
  * which does not return. */
@@ -77,6 +86,12 @@ static void CopyName(char* destination, uint32_t capacity, const char* source) {
   if (n >= capacity) n = capacity - 1;
   memcpy(destination, source, n);
   destination[n] = '\0';
+}
+
+static DWORD WINAPI FailOnOwnThread(void* unused) {
+  (void)unused;
+  g_fail((uint32_t)g_never_mapped, 4u, 2u);
+  return 0;
 }
 
 __declspec(dllexport) int __cdecl mono_nelko_oop_init(ReadMemoryFn read, ReadFailureFn fail,
@@ -97,7 +112,7 @@ __declspec(dllexport) int __cdecl mono_nelko_oop_get_stack_frame_details(uintptr
   StubHeader header;
   StubEntry entry;
   uint32_t i;
-  if (g_read == NULL || context == 0) return 0;
+  if (g_read == NULL || context == 0 || g_locked) return 0;
   ReadOrFail(&header, context, sizeof(header));
   if (header.magic != STUB_MAGIC) return 0;
   for (i = 0; i < header.count; ++i) {
@@ -110,6 +125,18 @@ __declspec(dllexport) int __cdecl mono_nelko_oop_get_stack_frame_details(uintptr
     }
     if (entry.flags & STUB_FLAG_FAULT) {
       *(volatile uint32_t*)g_never_mapped = 0;
+    }
+    if (entry.flags & STUB_FLAG_PROBE) {
+      g_locked = 1;
+      IsBadReadPtr((const void*)g_never_mapped, 4);
+      g_locked = 0;
+    }
+    if (entry.flags & STUB_FLAG_FAIL_ON_OWN_THREAD) {
+      HANDLE thread = CreateThread(NULL, 0, FailOnOwnThread, NULL, 0, NULL);
+      if (thread != NULL) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
     }
     CopyName(details->class_name, details->class_name_capacity, entry.class_name);
     CopyName(details->method_name, details->method_name_capacity, entry.method_name);

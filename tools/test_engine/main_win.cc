@@ -29,6 +29,7 @@
 //                        away from its preferred base (park_step_win.h)
 //   fault, corrupt, threads: crash scenarios, see
 //                        crash_scenarios_win.h
+//   managed-context, crash-parked: managed_steps_win.h
 // Without an exit step the engine ends with 0 after the last step.
 #include <windows.h>
 
@@ -42,6 +43,7 @@
 #include "client/crash_handler_client_win.h"
 #include "tests/support/time_scale.h"
 #include "tools/test_engine/crash_scenarios_win.h"
+#include "tools/test_engine/managed_steps_win.h"
 #include "tools/test_engine/park_step_win.h"
 
 namespace {
@@ -182,6 +184,7 @@ int wmain(int argc, wchar_t** argv) {
       for (;;) Sleep(1000);
     } else if (test_engine::RunCrashStep(client, argc, argv, i)) {
       // a crash scenario (crash_scenarios_win.h)
+    } else if (test_engine::RunManagedStep(client, argc, argv, i)) {  // managed_steps_win.h
     } else {
       return Usage();
     }

@@ -11,6 +11,14 @@
 //          return address into FailOuter
 //   fault  FaultMain -> FaultOuter -> FaultMiddle -> ChainInner (parked); the
 //          stand-in runtime faults on the return address into FaultOuter
+//   probe  ProbeMain -> ProbeOuter -> ProbeMiddle -> ChainInner (parked); the
+//          stand-in runtime probes unmapped memory under the system's own
+//          handler on the return address into ProbeOuter, then names it
+//          "Game.Probe.Check()"
+//   foreign  ForeignMain -> ForeignOuter -> ForeignMiddle -> ChainInner
+//          (parked); the stand-in runtime reports a read failure from a
+//          thread of its own on the return address into ForeignOuter, then
+//          names it "Game.Foreign.Read()"
 //   deep   DeepMain -> DeepRecurse x depth -> ChainInner (parked)
 // The managed table names the return address into ChainOuter
 // "Game.Player.Update()" (without an image name).
@@ -27,6 +35,8 @@ namespace {
 constexpr uint32_t kTableMagic = 0x544D4B4Eu;  // "NKMT"
 constexpr uint32_t kFlagFailRead = 1;
 constexpr uint32_t kFlagFault = 2;
+constexpr uint32_t kFlagProbe = 4;
+constexpr uint32_t kFlagFailOnOwnThread = 8;
 
 struct TableEntry {
   uint64_t begin;
@@ -41,7 +51,7 @@ struct TableEntry {
 struct ManagedTable {
   uint32_t magic;
   uint32_t count;
-  TableEntry entries[4];
+  TableEntry entries[6];
 };
 static_assert(sizeof(TableEntry) == 216, "the stand-in runtime's entry layout");
 static_assert(offsetof(ManagedTable, entries) == 8, "the stand-in runtime's header layout");
@@ -55,6 +65,7 @@ struct ChainRecord {
 ManagedTable g_table;
 HANDLE g_ready = nullptr;    // released once per parked thread
 HANDLE g_release = nullptr;  // never set: the threads stay parked
+DWORD g_first_chain_thread = 0;
 volatile int g_sink = 0;
 
 NOINLINE void ChainInner(ChainRecord* r) {
@@ -101,6 +112,30 @@ NOINLINE void FaultOuter(ChainRecord* r) {
   g_sink = g_sink + 1;
 }
 
+NOINLINE void ProbeMiddle(ChainRecord* r) {
+  r->returns[1] = __builtin_return_address(0);
+  ChainInner(r);
+  g_sink = g_sink + 1;
+}
+
+NOINLINE void ProbeOuter(ChainRecord* r) {
+  r->returns[2] = __builtin_return_address(0);
+  ProbeMiddle(r);
+  g_sink = g_sink + 1;
+}
+
+NOINLINE void ForeignMiddle(ChainRecord* r) {
+  r->returns[1] = __builtin_return_address(0);
+  ChainInner(r);
+  g_sink = g_sink + 1;
+}
+
+NOINLINE void ForeignOuter(ChainRecord* r) {
+  r->returns[2] = __builtin_return_address(0);
+  ForeignMiddle(r);
+  g_sink = g_sink + 1;
+}
+
 NOINLINE void DeepRecurse(ChainRecord* r, int n) {
   if (n > 0) {
     DeepRecurse(r, n - 1);
@@ -130,6 +165,16 @@ DWORD WINAPI FaultMain(void* p) {
   return 0;
 }
 
+DWORD WINAPI ProbeMain(void* p) {
+  ProbeOuter(static_cast<ChainRecord*>(p));
+  return 0;
+}
+
+DWORD WINAPI ForeignMain(void* p) {
+  ForeignOuter(static_cast<ChainRecord*>(p));
+  return 0;
+}
+
 DWORD WINAPI DeepMain(void* p) {
   auto* start = static_cast<DeepStart*>(p);
   DeepRecurse(start->record, start->depth);
@@ -151,14 +196,18 @@ uintptr_t Rva(void* address, HMODULE base) {
 
 }  // namespace
 
+// The first parked chain thread, which a test may name as the crashed one;
+// 0 until threads were parked.
+extern "C" __declspec(dllexport) DWORD FirstChainThread() { return g_first_chain_thread; }
+
 // Where the stand-in runtime's table lies (the crash data block's
 // managedContext); 0 until threads were parked.
 extern "C" __declspec(dllexport) uintptr_t ManagedContext() {
   return g_table.magic == kTableMagic ? reinterpret_cast<uintptr_t>(&g_table) : 0;
 }
 
-// Starts `chains` chain threads, one fail thread, one fault thread and, when `depth` > 0, one
-// deep thread; returns when all are parked, after printing
+// Starts `chains` chain threads, one fail, one fault, one probe and one
+// foreign thread and, when `depth` > 0, one deep thread; returns when all are parked, after printing
 //   engine: chains base 0x<base> managed-context 0x<table>
 //   engine: parked <kind> <thread id> <rva> <rva> <rva>
 // (rvas innermost first: the return address into ChainInner's caller, then
@@ -171,15 +220,19 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
   g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const int fail = chains;
   const int fault = chains + 1;
-  const int total = chains + 2 + (depth > 0 ? 1 : 0);
+  const int probe = chains + 2;
+  const int foreign = chains + 3;
+  const int total = chains + 4 + (depth > 0 ? 1 : 0);
   auto* records = new ChainRecord[total];
   auto* deep = new DeepStart{&records[total - 1], depth};
   for (int i = 0; i < total; ++i) {
-    LPTHREAD_START_ROUTINE start = i < chains   ? ParkedMain
-                                   : i == fail  ? FailMain
-                                   : i == fault ? FaultMain
-                                                : DeepMain;
-    void* argument = i <= fault ? static_cast<void*>(&records[i]) : static_cast<void*>(deep);
+    LPTHREAD_START_ROUTINE start = i < chains     ? ParkedMain
+                                   : i == fail    ? FailMain
+                                   : i == fault   ? FaultMain
+                                   : i == probe   ? ProbeMain
+                                   : i == foreign ? ForeignMain
+                                                  : DeepMain;
+    void* argument = i <= foreign ? static_cast<void*>(&records[i]) : static_cast<void*>(deep);
     // Deep chains need more than the default stack.
     HANDLE thread =
         CreateThread(nullptr, 4 << 20, start, argument, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
@@ -190,14 +243,22 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
 
   g_table.magic = kTableMagic;
   if (chains > 0) AddEntry(records[0].returns[1], "Game.Player", "Update", 0);
+  if (chains > 0) g_first_chain_thread = records[0].thread_id;
   AddEntry(records[fail].returns[1], "Game.Broken", "Read", kFlagFailRead);
   AddEntry(records[fault].returns[1], "Game.Broken", "Fault", kFlagFault);
+  AddEntry(records[probe].returns[1], "Game.Probe", "Check", kFlagProbe);
+  AddEntry(records[foreign].returns[1], "Game.Foreign", "Read", kFlagFailOnOwnThread);
 
   std::printf("engine: chains base 0x%llx managed-context 0x%llx\n",
               static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)),
               static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&g_table)));
   for (int i = 0; i < total; ++i) {
-    const char* kind = i < chains ? "chain" : i == fail ? "fail" : i == fault ? "fault" : "deep";
+    const char* kind = i < chains     ? "chain"
+                       : i == fail    ? "fail"
+                       : i == fault   ? "fault"
+                       : i == probe   ? "probe"
+                       : i == foreign ? "foreign"
+                                      : "deep";
     std::printf("engine: parked %s %lu %llx %llx %llx\n", kind, records[i].thread_id,
                 static_cast<unsigned long long>(Rva(records[i].returns[0], self)),
                 static_cast<unsigned long long>(Rva(records[i].returns[1], self)),
