@@ -79,8 +79,8 @@ std::wstring OwnReportCache() {
 TEST(HandlerEntry, WithoutAttachRunsUploadModeAndExitsWithItsResult) {
   const std::wstring cache = OwnReportCache();
   ASSERT_FALSE(cache.empty());
-  // A report without its metadata file: upload mode lists it, cannot read
-  // it, says so and leaves it.
+  // An empty report without its metadata file: upload mode cannot make a
+  // report of it, removes it with a line, and finds nothing to send.
   const std::wstring report = cache + L"CrashReport2026-03-05_142301042.json.gz";
   HANDLE file = CreateFileW(report.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -88,10 +88,10 @@ TEST(HandlerEntry, WithoutAttachRunsUploadModeAndExitsWithItsResult) {
   auto r = RunChild(Handler());
   ASSERT_TRUE(r.started) << r.output;
   ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(r.output,
-            "Found 1 potential reports:\r\n .. " + Narrow(report) + ": Missing metadata\r\nDone.\r\n");
+  EXPECT_EQ(r.output, "Removed " + Narrow(report) +
+                          ": no report to send can be made of it\r\nFound 0 potential reports:\r\nDone.\r\n");
   EXPECT_EQ(r.exit_code, 0u) << r.output;
-  EXPECT_NE(GetFileAttributesW(report.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(report.c_str()), INVALID_FILE_ATTRIBUTES);
   RemoveTree(cache.substr(0, cache.size() - 1));
 }
 

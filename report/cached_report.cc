@@ -78,6 +78,13 @@ std::wstring MetaPathFor(std::wstring_view report_path) {
   return meta;
 }
 
+std::wstring RefusalsPathFor(std::wstring_view report_path) {
+  const size_t dot = report_path.rfind(L'.');
+  std::wstring refusals(report_path.substr(0, dot));
+  refusals += L".refusals";
+  return refusals;
+}
+
 std::wstring ReportFileName(const CacheTimeStamp& t, unsigned attempt) {
   char name[160];
   if (attempt == 0) {

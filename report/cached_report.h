@@ -52,6 +52,10 @@ CacheStatus CheckCacheMetadata(std::string_view metadata, const Md5::Digest& rep
 // ".meta" ("x.json.gz" -> "x.json.meta"), or ".meta" appended.
 std::wstring MetaPathFor(std::wstring_view report_path);
 
+// Where upload mode counts the times the server refused a report: its last
+// extension replaced by ".refusals" ("x.json.gz" -> "x.json.refusals").
+std::wstring RefusalsPathFor(std::wstring_view report_path);
+
 // UTC time of caching, as it goes into a report file name.
 struct CacheTimeStamp {
   int year, month, day, hour, minute, second, millisecond;

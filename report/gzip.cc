@@ -66,6 +66,48 @@ bool CompressGzip(std::string_view bytes, std::string* compressed) {
   return true;
 }
 
+GunzipResult DecompressGzip(std::string_view gzip, std::string* content, size_t limit) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 31) != Z_OK) return GunzipResult::kTooLarge;
+  std::string out;
+  GunzipResult result = GunzipResult::kCorrupt;
+  size_t input_left = gzip.size();
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  try {
+    for (;;) {
+      if (out.size() - stream.total_out == 0) {
+        if (out.size() >= limit) {
+          result = GunzipResult::kTooLarge;
+          break;
+        }
+        out.resize(std::min(limit, std::max<size_t>(out.size() * 2, 1 << 16)));
+      }
+      const size_t produced = stream.total_out;
+      stream.next_out = reinterpret_cast<Bytef*>(&out[produced]);
+      stream.avail_out = static_cast<uInt>(std::min<size_t>(out.size() - produced, UINT_MAX));
+      const uInt in_piece = static_cast<uInt>(std::min<size_t>(input_left, UINT_MAX));
+      stream.avail_in = in_piece;
+      const int status = inflate(&stream, Z_NO_FLUSH);
+      input_left -= in_piece - stream.avail_in;
+      if (status == Z_STREAM_END) {
+        // One member and nothing after it.
+        if (input_left == 0) result = GunzipResult::kOk;
+        break;
+      }
+      if (status != Z_OK && !(status == Z_BUF_ERROR && stream.avail_out == 0)) break;
+      if (status == Z_OK && input_left == 0 && stream.avail_out != 0) break;  // cut short
+    }
+  } catch (const std::exception&) {
+    result = GunzipResult::kTooLarge;
+  }
+  const size_t total = stream.total_out;
+  inflateEnd(&stream);
+  if (result != GunzipResult::kOk) return result;
+  out.resize(total);
+  *content = std::move(out);
+  return GunzipResult::kOk;
+}
+
 struct GzipStream::Impl {
   // The output grows by at least this much whenever less is left.
   static constexpr size_t kOutputStep = 64 * 1024;

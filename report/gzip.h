@@ -1,5 +1,5 @@
 #pragma once
-// gzip compression of a report, at once or as its text arrives.
+// gzip compression of a report, at once or as its text arrives, and reading one back.
 #include <memory>
 #include <string>
 #include <string_view>
@@ -10,6 +10,12 @@ namespace nelko {
 // default strategy, no custom header: the member starts 1F 8B 08 00 00 00
 // 00 00 00 0A). False when zlib fails.
 bool CompressGzip(std::string_view bytes, std::string* compressed);
+
+enum class GunzipResult { kOk, kCorrupt, kTooLarge };
+
+// The content of exactly one gzip member (CRC and length checked, nothing
+// after it). kTooLarge when it would exceed `limit` bytes or memory runs out.
+GunzipResult DecompressGzip(std::string_view gzip, std::string* content, size_t limit);
 
 // The same member built from bytes that arrive in pieces, so that the whole
 // input never has to exist at once. deflate decides its blocks by what it

@@ -92,6 +92,26 @@ TEST(CompressGzip, IncompressibleAndEmptyInput) {
   EXPECT_EQ(Inflate(gz), "");
 }
 
+// Upload mode reads a report back to rebuild its lost metadata: only a
+// whole member counts, and a small file cannot make it hold a huge text.
+TEST(DecompressGzip, OnlyAWholeMemberWithinTheLimitIsRead) {
+  const std::string text(200000, 'r');
+  std::string gz;
+  ASSERT_TRUE(CompressGzip(text, &gz));
+  std::string out = "before";
+  EXPECT_EQ(DecompressGzip(gz, &out, text.size()), GunzipResult::kOk);
+  EXPECT_EQ(out, text);
+  out = "before";
+  EXPECT_EQ(DecompressGzip(gz, &out, text.size() - 1), GunzipResult::kTooLarge);
+  EXPECT_EQ(DecompressGzip(gz.substr(0, gz.size() - 1), &out, 1 << 20), GunzipResult::kCorrupt);
+  EXPECT_EQ(DecompressGzip(gz + "x", &out, 1 << 20), GunzipResult::kCorrupt);
+  std::string flipped = gz;
+  flipped[flipped.size() - 6] ^= 1;  // the CRC
+  EXPECT_EQ(DecompressGzip(flipped, &out, 1 << 20), GunzipResult::kCorrupt);
+  EXPECT_EQ(DecompressGzip("", &out, 1 << 20), GunzipResult::kCorrupt);
+  EXPECT_EQ(out, "before");
+}
+
 TEST(GzipStream, PiecesGiveTheSameMemberAsOneCall) {
   std::string text;
   for (int i = 0; i < 60000; ++i) text += "{\"frame\":" + std::to_string(i * 7919 % 1000) + "},";

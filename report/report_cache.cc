@@ -12,6 +12,8 @@ namespace {
 // How many names one millisecond may take before caching gives up.
 constexpr unsigned kMaxNameAttempts = 1000;
 
+CacheWriteSeam g_write_seam = nullptr;
+
 // Closes an entry on every path.
 class OpenFile {
  public:
@@ -64,6 +66,12 @@ WriteResult WriteWholeFile(const std::string& path, std::string_view data, FileM
   return ok && closed ? WriteResult::kWritten : WriteResult::kNotWritten;
 }
 
+// Whether a file of that name is there, open by someone else or not.
+bool Exists(const std::string& path) {
+  OpenFile file(path);
+  return file.Open(FileMode::kRead) || file.entry().error != FileError::kNotFound;
+}
+
 void DeleteFile(const std::string& path) {
   FileEntry entry(path);
   if (entry.fileSystem != nullptr) entry.fileSystem->Delete(entry);
@@ -91,6 +99,12 @@ bool ComputeReportDigest(const std::string& path, Md5::Digest* digest, std::stri
   return true;
 }
 
+std::string UnfinishedReportPathFor(std::string_view report_path) {
+  std::string part(report_path);
+  part += kUnfinishedReportSuffix;
+  return part;
+}
+
 CacheStatus WriteCachedReport(const std::string& path, std::string_view data, std::string_view project_id,
                               bool* name_taken) {
   if (name_taken != nullptr) *name_taken = false;
@@ -98,7 +112,10 @@ CacheStatus WriteCachedReport(const std::string& path, std::string_view data, st
   // The record holds the id as a NUL-terminated text, so an id with a NUL
   // byte is the id up to it; the report is never lost over it.
   project_id = project_id.substr(0, project_id.find('\0'));
-  if (BuildCacheMetadata(Md5::Digest{}, project_id).empty()) return CacheStatus::kFailedToWrite;
+  // The digest of the bytes in hand: reading the file back would need it
+  // unshared, and an upload run may hold it by then.
+  const std::string record = BuildCacheMetadata(DigestOfReportBytes(data), project_id);
+  if (record.empty()) return CacheStatus::kFailedToWrite;
 
   const std::string folder = ParentFolder(path);
   if (!folder.empty()) {
@@ -106,34 +123,55 @@ CacheStatus WriteCachedReport(const std::string& path, std::string_view data, st
     FileEntry probe(folder);
     if (probe.fileSystem != nullptr) probe.fileSystem->CreateFolders(folder);
   }
-  switch (WriteWholeFile(path, data, FileMode::kCreateNew)) {
+  auto taken = [name_taken] {
+    if (name_taken != nullptr) *name_taken = true;
+    return CacheStatus::kFailedToWrite;
+  };
+  // An upload run lists report files only, so the pair must be whole before
+  // the report file appears: both files are written first, the report under
+  // a name the listing skips, and the report takes its name last. The two
+  // files made new also claim the name against a writer beside this one.
+  if (Exists(path)) return taken();
+  const std::string part = UnfinishedReportPathFor(path);
+  switch (WriteWholeFile(part, data, FileMode::kCreateNew)) {
     case WriteResult::kWritten:
       break;
     case WriteResult::kExists:
-      if (name_taken != nullptr) *name_taken = true;
-      return CacheStatus::kFailedToWrite;
+      return taken();
     case WriteResult::kNotCreated:
       return CacheStatus::kFailedToWrite;
     case WriteResult::kNotWritten:
-      // A partial report without metadata would only ever read as "Missing
-      // metadata"; the file is ours (created new), so take it away again.
-      DeleteFile(path);
+      DeleteFile(part);
       return CacheStatus::kFailedToWrite;
   }
-
-  Md5::Digest digest;
-  if (!ComputeReportDigest(path, &digest)) return CacheStatus::kMissingReport;
-  const std::string record = BuildCacheMetadata(digest, project_id);
   const std::string meta_path = MetaPathFor(path);
-  if (WriteWholeFile(meta_path, record, FileMode::kWrite) != WriteResult::kWritten) {
-    // A report without its record would never be uploaded; remove both so
-    // no half-pair is left behind.
+  switch (WriteWholeFile(meta_path, record, FileMode::kCreateNew)) {
+    case WriteResult::kWritten:
+      break;
+    case WriteResult::kExists:
+      // The record of a writer that stopped half-way; upload mode clears it.
+      DeleteFile(part);
+      return taken();
+    case WriteResult::kNotCreated:
+      DeleteFile(part);
+      return CacheStatus::kFailedToWrite;
+    case WriteResult::kNotWritten:
+      DeleteFile(meta_path);
+      DeleteFile(part);
+      return CacheStatus::kFailedToWrite;
+  }
+  if (g_write_seam != nullptr) g_write_seam(path);
+  FileEntry from(part);
+  FileEntry to(path);
+  if (from.fileSystem == nullptr || !from.fileSystem->Replace(from, to)) {
     DeleteFile(meta_path);
-    DeleteFile(path);
+    DeleteFile(part);
     return CacheStatus::kFailedToWrite;
   }
   return CacheStatus::kOk;
 }
+
+void SetCacheWriteSeamForTest(CacheWriteSeam seam) { g_write_seam = seam; }
 
 CacheStatus ReadCachedReport(const std::string& path, CachedReport* report) {
   Md5::Digest digest;

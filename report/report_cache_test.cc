@@ -74,6 +74,26 @@ TEST_F(ReportCacheFiles, AMetadataFileThatCannotBeCreatedLeavesNoHalfPair) {
   EXPECT_TRUE(Names().empty());
 }
 
+TEST_F(ReportCacheFiles, AReportThatCannotTakeItsNameLeavesNothing) {
+  FaultyFileSystem faulty(FaultyFileSystem::Fault::kReplace, ".json.gz");
+  EXPECT_EQ(WriteCachedReport(Report(), "gzip bytes", kProject), CacheStatus::kFailedToWrite);
+  EXPECT_TRUE(Names().empty());
+}
+
+// What a writer that was stopped half-way left keeps its name: the next
+// report of that millisecond takes the next one.
+TEST_F(ReportCacheFiles, TheLeftOversOfAStoppedWriterTakeTheirName) {
+  for (const char* left : {"CrashReport1.json.meta", "CrashReport1.json.gz.part"}) {
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    std::ofstream(folder_ + left) << "left";
+    bool taken = false;
+    EXPECT_EQ(WriteCachedReport(Report(), "data", kProject, &taken), CacheStatus::kFailedToWrite) << left;
+    EXPECT_TRUE(taken) << left;
+    EXPECT_EQ(Names(), std::vector<std::string>{left});
+  }
+}
+
 TEST_F(ReportCacheFiles, ATakenNameIsReportedAndTheFirstReportStays) {
   ASSERT_EQ(WriteCachedReport(Report(), "first", kProject), CacheStatus::kOk);
   bool taken = false;

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "report/crash_report.h"
 #include "report/md5.h"
@@ -229,6 +230,41 @@ TEST_F(ReportCache, HeldReadGivesTheSameStatusesAsAPlainRead) {
   EXPECT_EQ(held.Read(path, &report), CacheStatus::kMissingMetadata);
   held.Release();
   EXPECT_EQ(held.Read(ReportPath(L"absent.json.gz"), &report), CacheStatus::kMissingReport);
+}
+
+// Two engines that end together: the first one's upload run lists the cache
+// and holds what it finds while the second one's handler is between the two
+// files of its report.
+struct UploadRunBetweenWrites {
+  std::wstring folder;
+  HeldCachedReport held;
+  std::vector<CacheStatus> seen;
+};
+UploadRunBetweenWrites* g_upload_run = nullptr;
+
+void ListAndHoldLikeAnUploadRun(const std::string&) {
+  for (const std::wstring& path : ListCachedReportsIn(g_upload_run->folder)) {
+    CachedReport report;
+    g_upload_run->seen.push_back(g_upload_run->held.Read(path, &report));
+  }
+}
+
+TEST_F(ReportCache, AnUploadRunBetweenTheWritersTwoFilesSeesNoHalfPairAndBreaksNothing) {
+  UploadRunBetweenWrites run;
+  run.folder = folder_;
+  g_upload_run = &run;
+  SetCacheWriteSeamForTest(&ListAndHoldLikeAnUploadRun);
+  const CacheStatus written = WriteCachedReport(ReportPath(), "report bytes", kProject);
+  SetCacheWriteSeamForTest(nullptr);
+  g_upload_run = nullptr;
+
+  EXPECT_EQ(written, CacheStatus::kOk);
+  // Whatever the run found there was a whole pair.
+  for (const CacheStatus status : run.seen) EXPECT_EQ(status, CacheStatus::kOk);
+  run.held.Release();
+  CachedReport report;
+  EXPECT_EQ(ReadCachedReport(ReportPath(), &report), CacheStatus::kOk);
+  EXPECT_EQ(report.data, "report bytes");
 }
 
 TEST_F(ReportCache, DigestOfAThreeByteReport) {

@@ -3,11 +3,15 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
+#include <map>
 
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
 #include "report/crash_report.h"
+#include "report/gzip.h"
+#include "report/json_read.h"
 
 namespace nelko {
 namespace {
@@ -167,6 +171,186 @@ std::vector<std::wstring> ListCachedReportsIn(const std::wstring& folder) {
 }
 
 std::vector<std::wstring> ListCachedReports() { return ListCachedReportsIn(GetCacheFolder()); }
+
+namespace {
+
+constexpr std::wstring_view kReportSuffix = L".json.gz";
+constexpr std::wstring_view kMetaSuffix = L".json.meta";
+// The report's name and kUnfinishedReportSuffix.
+constexpr std::wstring_view kUnfinishedSuffix = L".json.gz.part";
+constexpr std::wstring_view kRefusalsSuffix = L".json.refusals";
+// The largest report text read back to rebuild its metadata.
+constexpr size_t kMaxRebuiltReportText = size_t{256} << 20;
+
+// The files of one report that the folder holds, by the name before ".json".
+struct ReportFiles {
+  bool report = false;
+  bool meta = false;
+  bool unfinished = false;
+  bool refusals = false;
+  uint64_t newest_unfinished_write = 0;  // of the metadata and unfinished files
+};
+
+uint64_t FileTimeValue(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Removes a file nobody else holds open; false when it cannot.
+bool RemoveUnheld(const std::wstring& path) {
+  ScopedHandle file(OpenExclusive(path, GENERIC_READ | DELETE));
+  return file && DeleteOpenFile(&file);
+}
+
+// A stopped writer's unfinished report, whole by its metadata, takes its
+// place beside the metadata.
+bool Complete(const std::wstring& report_path) {
+  const std::wstring unfinished = report_path + L".part";
+  std::string data;
+  std::string metadata;
+  {
+    ScopedHandle data_file(OpenExclusive(unfinished, GENERIC_READ));
+    ScopedHandle metadata_file(OpenExclusive(MetaPathFor(report_path), GENERIC_READ));
+    if (!data_file || !metadata_file || !ReadWholeFile(data_file.get(), &data) || data.empty() ||
+        !ReadWholeFile(metadata_file.get(), &metadata, kMaxCacheMetadataSize)) {
+      return false;
+    }
+  }
+  std::string project_id;
+  const CacheStatus status = CheckCacheMetadata(metadata, DigestOfReportBytes(data), &project_id);
+  // An empty project id is what the writer records for such a report.
+  if (status != CacheStatus::kOk && status != CacheStatus::kProjectIdEmpty) return false;
+  return MoveFileExW(unfinished.c_str(), report_path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+enum class Rebuilt { kRebuilt, kUnreadable, kLeft };
+
+// Writes the metadata of a report that has none from the project id its own
+// JSON names. kUnreadable (and the report removed) when it cannot be read;
+// kLeft when it is held by another process, too large to read here, or its
+// metadata appeared meanwhile.
+Rebuilt RebuildMetadata(const std::wstring& report_path) {
+  ScopedHandle report(OpenExclusive(report_path, GENERIC_READ | DELETE));
+  std::string data;
+  if (!report || !ReadWholeFile(report.get(), &data)) return Rebuilt::kLeft;
+  std::string text;
+  std::string project_id;
+  switch (DecompressGzip(data, &text, kMaxRebuiltReportText)) {
+    case GunzipResult::kOk: {
+      JSONRead read(text.c_str());
+      if (read.IsValid()) read.Transfer(project_id, "appid");
+      break;
+    }
+    case GunzipResult::kTooLarge:
+      return Rebuilt::kLeft;
+    case GunzipResult::kCorrupt:
+      break;
+  }
+  const std::wstring meta_path = MetaPathFor(report_path);
+  const std::string record =
+      project_id.empty() ? std::string() : BuildCacheMetadata(DigestOfReportBytes(data), project_id);
+  if (record.empty()) {
+    // Held since it was read: nobody wrote its metadata meanwhile unless
+    // the file is there now.
+    if (Exists(meta_path)) return Rebuilt::kLeft;
+    return DeleteOpenFile(&report) ? Rebuilt::kUnreadable : Rebuilt::kLeft;
+  }
+  // Created new: metadata that appeared meanwhile is never replaced.
+  ScopedHandle meta(CreateFileW(meta_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!meta) return Rebuilt::kLeft;
+  DWORD written = 0;
+  if (!WriteFile(meta.get(), record.data(), static_cast<DWORD>(record.size()), &written, nullptr) ||
+      written != record.size()) {
+    DeleteOpenFile(&meta);
+    return Rebuilt::kLeft;
+  }
+  return Rebuilt::kRebuilt;
+}
+
+}  // namespace
+
+bool RemoveCachedReport(const std::wstring& path) {
+  ScopedHandle report(OpenExclusive(path, GENERIC_READ | DELETE));
+  if (!report) return false;
+  // The report goes last, so that a failure leaves it to be tried again.
+  for (const std::wstring& other : {MetaPathFor(path), RefusalsPathFor(path)}) {
+    if (Exists(other)) RemoveUnheld(other);
+  }
+  return DeleteOpenFile(&report);
+}
+
+std::vector<CacheRepair> RepairCachedReports(const std::wstring& folder, uint64_t min_age_ms) {
+  std::vector<CacheRepair> repairs;
+  std::map<std::wstring, ReportFiles> reports;
+  WIN32_FIND_DATAW found;
+  ScopedFindHandle search(FindFirstFileW((folder + L"*").c_str(), &found));
+  if (!search) return repairs;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::wstring name = found.cFileName;
+    std::wstring_view suffix;
+    for (const std::wstring_view candidate :
+         {kReportSuffix, kMetaSuffix, kUnfinishedSuffix, kRefusalsSuffix}) {
+      if (name.size() > candidate.size() &&
+          name.compare(name.size() - candidate.size(), candidate.size(), candidate) == 0) {
+        suffix = candidate;
+      }
+    }
+    if (suffix.empty()) continue;
+    ReportFiles& files = reports[name.substr(0, name.size() - suffix.size())];
+    if (suffix == kReportSuffix) files.report = true;
+    if (suffix == kRefusalsSuffix) files.refusals = true;
+    if (suffix == kMetaSuffix || suffix == kUnfinishedSuffix) {
+      (suffix == kMetaSuffix ? files.meta : files.unfinished) = true;
+      files.newest_unfinished_write =
+          std::max(files.newest_unfinished_write, FileTimeValue(found.ftLastWriteTime));
+    }
+  } while (FindNextFileW(search.get(), &found));
+  search.reset();
+
+  FILETIME now_time;
+  GetSystemTimeAsFileTime(&now_time);
+  const uint64_t now = FileTimeValue(now_time);
+  const uint64_t min_age = min_age_ms * 10000;  // in the file times' 100 ns
+  for (const auto& [stem, files] : reports) {
+    const std::wstring report = folder + stem + std::wstring(kReportSuffix);
+    bool has_report = files.report;
+    if (files.report && !files.meta && !Exists(MetaPathFor(report))) {
+      switch (RebuildMetadata(report)) {
+        case Rebuilt::kRebuilt:
+          repairs.push_back({CacheRepair::Action::kRebuiltMetadata, report});
+          break;
+        case Rebuilt::kUnreadable:
+          repairs.push_back({CacheRepair::Action::kRemoved, report});
+          has_report = false;
+          break;
+        case Rebuilt::kLeft:
+          break;
+      }
+    } else if (!files.report && (files.meta || files.unfinished)) {
+      // A writer may still be at work on young files; and one that just
+      // finished has put its report in place.
+      const bool young = now < files.newest_unfinished_write + min_age;
+      if (young || Exists(report)) continue;
+      if (files.meta && files.unfinished && Complete(report)) {
+        repairs.push_back({CacheRepair::Action::kCompleted, report});
+        has_report = true;
+      } else {
+        for (const std::wstring& left : {report + L".part", MetaPathFor(report)}) {
+          if (Exists(left) && RemoveUnheld(left)) repairs.push_back({CacheRepair::Action::kRemoved, left});
+        }
+      }
+    }
+    if (files.refusals && !has_report) {
+      const std::wstring refusals = RefusalsPathFor(report);
+      if (!Exists(report) && RemoveUnheld(refusals))
+        repairs.push_back({CacheRepair::Action::kRemoved, refusals});
+    }
+  }
+  return repairs;
+}
 
 bool CacheReportAt(const CrashReport& report, const std::wstring& folder, const CacheTimeStamp& stamp,
                    std::wstring* path) {

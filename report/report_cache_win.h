@@ -72,6 +72,35 @@ class HeldCachedReport {
   ScopedHandle metadata_file_;
 };
 
+// What the repair of a cache folder did with the files of one report.
+struct CacheRepair {
+  enum class Action {
+    // A writer that stopped between its files had written both whole: its
+    // report was put in place.
+    kCompleted,
+    // A report without metadata (a writer of an earlier version lost it):
+    // the metadata was rebuilt from the report's own project id.
+    kRebuiltMetadata,
+    // Files that can never become a report to send: a writer's unfinished
+    // files, a report without metadata that cannot be read, a refusal count
+    // without its report.
+    kRemoved,
+  };
+  Action action;
+  std::wstring path;  // the file the line names
+};
+
+// Repairs what writers left in the cache folder, for upload mode to run
+// before it lists the reports, so that no file waits there for ever and no
+// report is ever sent half. The unfinished files of a writer are left alone
+// while they are younger than `min_age_ms` (by their last write): the writer
+// may still be at work. Files held open by another process are left alone.
+std::vector<CacheRepair> RepairCachedReports(const std::wstring& folder, uint64_t min_age_ms);
+
+// Removes a report's files (report, metadata, refusal count) unless another
+// process holds the report; true when the report is gone.
+bool RemoveCachedReport(const std::wstring& path);
+
 // Every "*.json.gz" file of the cache folder (folders skipped), in the order
 // the system enumerates them; nothing when the folder does not exist.
 std::vector<std::wstring> ListCachedReports();

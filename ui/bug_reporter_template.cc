@@ -14,12 +14,39 @@ namespace nelko {
 namespace {
 
 template <typename Text>
+size_t CountOccurrences(const Text& text, std::basic_string_view<typename Text::value_type> token) {
+  size_t count = 0;
+  for (size_t at = text.find(token.data(), 0, token.size()); at != Text::npos;
+       at = text.find(token.data(), at + token.size(), token.size())) {
+    ++count;
+  }
+  return count;
+}
+
+// The length of `text` once every one of `count` occurrences of a token of
+// `token_size` units is replaced by `value_size` units; false when that
+// exceeds `limit` (worked out without overflow).
+bool ReplacedSizeWithin(size_t size, size_t count, size_t token_size, size_t value_size, size_t limit,
+                        size_t* replaced) {
+  if (size > limit) return false;
+  if (value_size <= token_size) {
+    *replaced = size - count * (token_size - value_size);
+    return true;
+  }
+  const size_t growth = value_size - token_size;
+  if (count != 0 && growth > (limit - size) / count) return false;
+  *replaced = size + count * growth;
+  return true;
+}
+
+template <typename Text>
 void ReplaceEvery(Text& text, std::basic_string_view<typename Text::value_type> token,
-                  std::basic_string_view<typename Text::value_type> value) {
+                  std::basic_string_view<typename Text::value_type> value, size_t reserve = 0) {
   if (token.empty()) return;
   size_t at = text.find(token.data(), 0, token.size());
   if (at == Text::npos) return;
   Text out;
+  out.reserve(reserve);
   size_t copied = 0;
   while (at != Text::npos) {
     out.append(text, copied, at - copied);
@@ -32,12 +59,17 @@ void ReplaceEvery(Text& text, std::basic_string_view<typename Text::value_type> 
   text.swap(out);
 }
 
-size_t CountOccurrences(std::string_view text, std::string_view token) {
-  size_t count = 0;
-  for (size_t at = text.find(token); at != std::string_view::npos; at = text.find(token, at + token.size())) {
-    ++count;
+template <typename Text>
+bool ReplaceEveryWithin(Text& text, std::basic_string_view<typename Text::value_type> token,
+                        std::basic_string_view<typename Text::value_type> value, size_t limit) {
+  if (token.empty()) return text.size() <= limit;
+  size_t replaced = 0;
+  if (!ReplacedSizeWithin(text.size(), CountOccurrences(text, token), token.size(), value.size(), limit,
+                          &replaced)) {
+    return false;
   }
-  return count;
+  ReplaceEvery(text, token, value, replaced);
+  return true;
 }
 
 bool IsWordChar(char c) {
@@ -57,6 +89,14 @@ void ReplaceAll(std::wstring& text, std::wstring_view token, std::wstring_view v
   ReplaceEvery(text, token, value);
 }
 
+bool ReplaceAllWithin(std::string& text, std::string_view token, std::string_view value, size_t limit) {
+  return ReplaceEveryWithin(text, token, value, limit);
+}
+
+bool ReplaceAllWithin(std::wstring& text, std::wstring_view token, std::wstring_view value, size_t limit) {
+  return ReplaceEveryWithin(text, token, value, limit);
+}
+
 MetadataToken FindMetadataToken(std::string_view line, size_t from) {
   constexpr std::string_view kOpen = "<meta:";
   for (size_t at = line.find(kOpen, from); at != std::string_view::npos; at = line.find(kOpen, at + 1)) {
@@ -74,10 +114,13 @@ MetadataToken FindMetadataToken(std::string_view line, size_t from) {
   return MetadataToken{};
 }
 
-void ExpandMetadataTokens(std::string& line, const TextMap& metadata) {
-  for (int pass = 0; pass < kMaxMetadataPasses; ++pass) {
+bool ExpandMetadataTokens(std::string& line, const TextMap& metadata) {
+  if (line.size() > kMaxExpandedTemplateBytes) return false;
+  int pass = 0;
+  for (size_t work = line.size(); pass < kMaxMetadataPasses && work <= kMaxMetadataWorkBytes;
+       ++pass, work += line.size()) {
     const MetadataToken found = FindMetadataToken(line);
-    if (found.position == std::string::npos) return;
+    if (found.position == std::string::npos) return true;
     const std::string token = line.substr(found.position, found.length);
     const std::string key(found.key);
     std::string_view value;
@@ -87,28 +130,21 @@ void ExpandMetadataTokens(std::string& line, const TextMap& metadata) {
     } else {
       value = entry->second;
     }
-    if (value.size() > token.size()) {
-      const size_t growth = CountOccurrences(line, token) * (value.size() - token.size());
-      if (line.size() + growth > kMaxExpandedTemplateBytes) {
-        DiagPrintf("Warning: metadata would make the bug reporter command line longer than %u bytes\n",
-                   static_cast<unsigned>(kMaxExpandedTemplateBytes));
-        return;
-      }
-    }
-    ReplaceAll(line, token, value);
+    if (!ReplaceAllWithin(line, token, value, kMaxExpandedTemplateBytes)) return false;
   }
   if (FindMetadataToken(line).position != std::string::npos) {
-    DiagPrintf("Warning: metadata values refer to each other; tokens left after %d passes\n",
-               kMaxMetadataPasses);
+    DiagPrintf("Warning: metadata values refer to each other; tokens left after %d passes\n", pass);
   }
+  return true;
 }
 
-void ExpandPlainTokens(std::string& line, const SessionSettings& settings, std::string_view report_hash) {
-  ReplaceAll(line, "<appName>", settings.app_name);
-  ReplaceAll(line, "<vendor>", settings.vendor);
-  ReplaceAll(line, "<version>", settings.info);
-  ReplaceAll(line, "<crashReportPath>", settings.crash_report_path);
-  ReplaceAll(line, "<crashReportHash>", report_hash);
+bool ExpandPlainTokens(std::string& line, const SessionSettings& settings, std::string_view report_hash) {
+  constexpr size_t kLimit = kMaxExpandedTemplateBytes;
+  return ReplaceAllWithin(line, "<appName>", settings.app_name, kLimit) &&
+         ReplaceAllWithin(line, "<vendor>", settings.vendor, kLimit) &&
+         ReplaceAllWithin(line, "<version>", settings.info, kLimit) &&
+         ReplaceAllWithin(line, "<crashReportPath>", settings.crash_report_path, kLimit) &&
+         ReplaceAllWithin(line, "<crashReportHash>", report_hash, kLimit);
 }
 
 AttachFileToken FindAttachFileToken(std::wstring_view line) {
@@ -139,30 +175,69 @@ AttachFileToken FindAttachFileToken(std::wstring_view line) {
   return AttachFileToken{};
 }
 
-void ExpandAttachFileToken(std::wstring& line, const AttachmentList& files) {
+bool ExpandAttachFileToken(std::wstring& line, const AttachmentList& files) {
+  constexpr size_t kLimit = kMaxCommandLineUnits;
+  if (line.size() > kLimit) return false;
   const AttachFileToken found = FindAttachFileToken(line);
-  if (found.position == std::wstring::npos) return;
+  if (found.position == std::wstring::npos) return true;
   const std::wstring token = line.substr(found.position, found.length);
   const std::wstring item = line.substr(found.item_position, found.item_length);
+  constexpr std::wstring_view kFile = L"<file>";
+  const size_t markers = CountOccurrences(item, kFile);
+  // The joined items are sized first: thousands of files, each in a long
+  // item, must not be built only to be refused.
+  size_t items_size = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    size_t copy_size = 0;
+    if (!ReplacedSizeWithin(item.size(), markers, kFile.size(), files[i].size(), kLimit, &copy_size)) {
+      return false;
+    }
+    const size_t separator = i > 0 ? 1 : 0;
+    if (copy_size + separator > kLimit - items_size) return false;
+    items_size += copy_size + separator;
+  }
+  size_t line_size = 0;
+  if (!ReplacedSizeWithin(line.size(), CountOccurrences(line, std::wstring_view(token)), token.size(),
+                          items_size, kLimit, &line_size)) {
+    return false;
+  }
   std::wstring items;
+  items.reserve(items_size);
   for (size_t i = 0; i < files.size(); ++i) {
     std::wstring copy = item;
-    ReplaceAll(copy, L"<file>", files[i]);
+    ReplaceAll(copy, kFile, files[i]);
     if (i > 0) items += L' ';
     items += copy;
   }
-  ReplaceAll(line, token, items);
+  ReplaceEvery(line, std::wstring_view(token), std::wstring_view(items), line_size);
+  return true;
 }
+
+namespace {
+
+// The expansion itself; false when some step would make the line longer
+// than a command line can be.
+bool ExpandWithin(const std::string& command_template, const SessionSettings& settings,
+                  const AttachmentList& files, std::string_view report_hash, Utf8ToWideFunction to_wide,
+                  std::wstring* command_line) {
+  if (command_template.size() > kMaxExpandedTemplateBytes) return false;
+  std::string line = command_template;
+  if (!ExpandMetadataTokens(line, settings.metadata)) return false;
+  if (!ExpandPlainTokens(line, settings, report_hash)) return false;
+  *command_line = to_wide(line);
+  return ExpandAttachFileToken(*command_line, files) && command_line->size() <= kMaxCommandLineUnits;
+}
+
+}  // namespace
 
 std::wstring ExpandBugReporterTemplate(const std::string& command_template, const SessionSettings& settings,
                                        const AttachmentList& files, std::string_view report_hash,
-                                       Utf8ToWideFunction to_wide) {
-  std::string line = command_template;
-  ExpandMetadataTokens(line, settings.metadata);
-  ExpandPlainTokens(line, settings, report_hash);
-  std::wstring wide = to_wide(line);
-  ExpandAttachFileToken(wide, files);
-  return wide;
+                                       Utf8ToWideFunction to_wide, bool* too_long) {
+  std::wstring command_line;
+  const bool fits = ExpandWithin(command_template, settings, files, report_hash, to_wide, &command_line);
+  if (too_long != nullptr) *too_long = !fits;
+  if (!fits) command_line.clear();
+  return command_line;
 }
 
 }  // namespace nelko

@@ -107,6 +107,37 @@ TEST_F(BugReporterTest, AFailedStartNamesTheTemplateAsSent) {
             "Failed to launch bug reporter: \"Z:/no/such/folder/<appName>.exe --x\"");
 }
 
+TEST_F(BugReporterTest, TheReporterIsStartedWithItsWindowShown) {
+  const std::wstring record = TempPath(L"shown.txt");
+  const std::wstring startup = TempPath(L"startup.txt");
+  settings_.bug_reporter_command = "\"" + WideToUtf8(test::SiblingPath(L"args_recorder_probe.exe")) +
+                                   "\" --out \"" + WideToUtf8(record) + "\" --startup \"" +
+                                   WideToUtf8(startup) + "\"";
+  EXPECT_EQ(LaunchBugReporter(settings_, {}, ""), 1);
+  // The start-up record is written before the argument record appears.
+  ASSERT_EQ(ReadRecord(record).size(), 5u);
+  EXPECT_EQ(ReadRecord(startup), std::vector<std::string>{"flags " + std::to_string(STARTF_USESHOWWINDOW) +
+                                                          " show " + std::to_string(SW_SHOW)});
+}
+
+// A command line holds at most 32767 UTF-16 units; a longer one is never
+// built whole nor handed to the system.
+TEST_F(BugReporterTest, ACommandLineLongerThanTheSystemTakesLaunchesNothing) {
+  settings_.bug_reporter_command = "\"" + WideToUtf8(test::SiblingPath(L"args_recorder_probe.exe")) +
+                                   "\" --out \"" + WideToUtf8(TempPath(L"too_long.txt")) + "\" <appName>";
+  settings_.app_name = std::string(40000, 'n');
+  EXPECT_EQ(LaunchBugReporter(settings_, {}, ""), 0);
+  EXPECT_EQ(output_.Take(),
+            "Bug reporter not launched: its command line would be longer than 32767 characters\n");
+  // Many copies of a large value are refused before they are built.
+  settings_.bug_reporter_command = "r.exe";
+  for (int i = 0; i < 2000; ++i) settings_.bug_reporter_command += " <appName>";
+  settings_.app_name = std::string(1 << 20, 'n');
+  EXPECT_EQ(LaunchBugReporter(settings_, {L"C:\\crash.dmp"}, ""), 0);
+  EXPECT_EQ(output_.Take(),
+            "Bug reporter not launched: its command line would be longer than 32767 characters\n");
+}
+
 TEST_F(BugReporterTest, TheCommandLineIsConvertedFromUtf8) {
   settings_.metadata = {{"user", "J\xC3\xBCrgen"}};
   settings_.vendor = "\xE4\xBC\x9A\xE7\xA4\xBE";

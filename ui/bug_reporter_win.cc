@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <vector>
 
 #include "base/diag_output.h"
@@ -14,15 +15,22 @@ namespace nelko {
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68, "the 32-bit start-up record is 68 bytes");
 
 std::wstring BuildBugReporterCommandLine(const std::string& command_template, const SessionSettings& settings,
-                                         const AttachmentList& files, const std::string& report_hash) {
-  return ExpandBugReporterTemplate(command_template, settings, files, report_hash, &Utf8ToWide);
+                                         const AttachmentList& files, const std::string& report_hash,
+                                         bool* too_long) {
+  return ExpandBugReporterTemplate(command_template, settings, files, report_hash, &Utf8ToWide, too_long);
 }
 
-int LaunchBugReporter(const SessionSettings& settings, const AttachmentList& files,
-                      const std::string& report_hash) {
-  if (settings.bug_reporter_command.empty()) return 0;
+namespace {
+
+int Launch(const SessionSettings& settings, const AttachmentList& files, const std::string& report_hash) {
+  bool too_long = false;
   const std::wstring command_line =
-      BuildBugReporterCommandLine(settings.bug_reporter_command, settings, files, report_hash);
+      BuildBugReporterCommandLine(settings.bug_reporter_command, settings, files, report_hash, &too_long);
+  if (too_long) {
+    DiagPrintf("Bug reporter not launched: its command line would be longer than %u characters\n",
+               static_cast<unsigned>(kMaxCommandLineUnits));
+    return 0;
+  }
   DiagPrintf("Launching custom bug reporter with command line:\n  %s\n", WideToUtf8(command_line).c_str());
 
   STARTUPINFOW startup{};
@@ -42,6 +50,21 @@ int LaunchBugReporter(const SessionSettings& settings, const AttachmentList& fil
   const ScopedHandle process(started.hProcess);
   const ScopedHandle thread(started.hThread);
   return 1;
+}
+
+}  // namespace
+
+int LaunchBugReporter(const SessionSettings& settings, const AttachmentList& files,
+                      const std::string& report_hash) {
+  if (settings.bug_reporter_command.empty()) return 0;
+  // The report is cached and the engine released by now; running out of
+  // memory here must not end the handler with its window still open.
+  try {
+    return Launch(settings, files, report_hash);
+  } catch (const std::exception&) {
+    DiagPrintf("Bug reporter not launched: out of memory while building its command line\n");
+    return 0;
+  }
 }
 
 }  // namespace nelko

@@ -9,12 +9,17 @@
 namespace nelko {
 
 // The template expanded with the session's values, the crash's files and the
-// crash hash (64 hex digits, or empty), as a UTF-16 command line.
+// crash hash (64 hex digits, or empty), as a UTF-16 command line. Empty, with
+// *too_long set, when it would be longer than a command line can be
+// (kMaxCommandLineUnits).
 std::wstring BuildBugReporterCommandLine(const std::string& command_template, const SessionSettings& settings,
-                                         const AttachmentList& files, const std::string& report_hash);
+                                         const AttachmentList& files, const std::string& report_hash,
+                                         bool* too_long = nullptr);
 
 // Starts the bug reporter without waiting for it. 1 when it was started; 0
-// when the template is empty (nothing printed) or the start failed.
+// when the template is empty (nothing printed), the command line would be
+// too long for the system (a line says so; nothing is started) or the start
+// failed.
 int LaunchBugReporter(const SessionSettings& settings, const AttachmentList& files,
                       const std::string& report_hash);
 

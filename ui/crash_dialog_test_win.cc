@@ -16,6 +16,7 @@
 #include "tests/support/time_scale.h"
 #include "ui/crash_dialog_layout.h"
 #include "ui/crash_dialog_resources.h"
+#include "ui/crash_dialog_win.h"
 
 namespace nelko {
 namespace {
@@ -174,6 +175,36 @@ TEST(CrashDialogWindowTest, WaitForUserKeepsTheWindowUntilItIsClosed) {
   probe.child().CloseInput();
   ASSERT_TRUE(probe.child().Wait(kReplyTimeoutMs));
   EXPECT_EQ(probe.child().ExitCode(), 0u);
+}
+
+// The window has no buttons and no system menu: waiting for the user, it
+// closes on Enter or Escape. While the crash is handled neither closes it.
+TEST(CrashDialogWindowTest, EnterOrEscapeCloseTheWindowOnlyOnceItWaitsForTheUser) {
+  SKIP_WITHOUT_DISPLAY();
+  for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    SCOPED_TRACE(key);
+    DialogProbe probe;
+    ASSERT_TRUE(probe.Start(L"C:\\Games\\game.exe", L"Game", L"keys"));
+    ASSERT_TRUE(probe.Expect("shown 1"));
+    HWND window = probe.Window();
+    ASSERT_NE(window, nullptr);
+    // Posted messages are handled in order: once the bar shows what was
+    // posted after the key, the key has been handled.
+    ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, key, 0));
+    ASSERT_TRUE(PostMessageW(window, kCrashDialogSetProgress, 33, 0));
+    ULONGLONG end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
+    while (IsWindow(window) && BarPosition(window) != 33 && GetTickCount64() < end) Sleep(20);
+    EXPECT_EQ(BarPosition(window), 33);
+    EXPECT_TRUE(IsWindow(window));
+
+    ASSERT_TRUE(probe.Command("finish", "finishing"));
+    end = GetTickCount64() + test::Scaled(kReplyTimeoutMs);
+    while (BarPosition(window) != 100 && GetTickCount64() < end) Sleep(20);
+    ASSERT_EQ(BarPosition(window), 100);
+    ASSERT_TRUE(PostMessageW(window, WM_KEYDOWN, key, 0));
+    ASSERT_TRUE(probe.Expect("finish 1 open 0"));
+    EXPECT_FALSE(IsWindow(window));
+  }
 }
 
 TEST(CrashDialogWindowTest, AfterTheUserClosedTheWindowTheOperationsReturnAtOnce) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "base/diag_output.h"
 #include "ui/crash_dialog_layout.h"
 #include "ui/crash_dialog_resources.h"
 
@@ -140,6 +141,17 @@ HICON LoadFirstIconOfExecutable(const std::wstring& exe_path, int size) {
   return CreateIconFromResourceEx(const_cast<BYTE*>(image), image_size, TRUE, 0x00030000, size, size, 0);
 }
 
+namespace {
+
+CrashDialogThreadSeam g_thread_seam = nullptr;
+CrashDialogWaits g_waits;
+
+}  // namespace
+
+void SetCrashDialogThreadSeamForTest(CrashDialogThreadSeam seam) { g_thread_seam = seam; }
+
+void SetCrashDialogWaitsForTest(const CrashDialogWaits& waits) { g_waits = waits; }
+
 CrashDialog& GetCrashDialog() {
   static Win32CrashDialog dialog;
   return dialog;
@@ -151,7 +163,8 @@ HWND Win32CrashDialog::Window() {
 }
 
 bool Win32CrashDialog::Show(const wchar_t* exe_path, const wchar_t* app_name, const wchar_t* info) {
-  if (Window() != nullptr) return false;
+  // Shown once per process, even when the first window never came up.
+  if (thread_ || Window() != nullptr) return false;
   exe_path_ = exe_path != nullptr ? exe_path : L"";
   app_name_ = CrashDialogAppName(exe_path_, app_name != nullptr ? app_name : L"");
   info_ = info != nullptr ? info : L"";
@@ -163,49 +176,124 @@ bool Win32CrashDialog::Show(const wchar_t* exe_path, const wchar_t* app_name, co
   // The thread ends without the window when the dialog cannot be created
   // (no display, missing template): waiting for the window alone would hang.
   const HANDLE waits[2] = {ready_event_.get(), thread_.get()};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return false;
+  const DWORD waited = WaitForMultipleObjects(2, waits, FALSE, g_waits.show_ms);
+  if (waited == WAIT_TIMEOUT) {
+    RecursiveMutexLock hold(lock_);
+    if (window_ == nullptr) {
+      unresponsive_ = true;
+      DiagPrintf("The crash window did not come up within %u ms; crash handling goes on without it\n",
+                 static_cast<unsigned>(g_waits.show_ms));
+      return false;
+    }
+  } else if (waited != WAIT_OBJECT_0) {
+    return false;
+  }
   const HWND window = Window();
   if (window == nullptr) return false;
-  SetIconAndTitle();
   SetForegroundWindow(window);
   return true;
 }
 
-void Win32CrashDialog::SetIconAndTitle() {
-  RecursiveMutexLock hold(lock_);
-  const float scale = WindowDisplayScale(window_);
+void Win32CrashDialog::SetIconAndTitle(HWND window) {
+  // On the window's own thread, while it comes up: the message is a call.
+  const float scale = WindowDisplayScale(window);
   crashed_app_icon_.reset(LoadFirstIconOfExecutable(exe_path_, ScalePixels(scale, kCrashDialogAppIconSize)));
   const std::wstring title = CrashDialogCaption(app_name_, info_);
-  SendMessageW(window_, kCrashDialogSetIconTitle, reinterpret_cast<WPARAM>(crashed_app_icon_.get()),
+  SendMessageW(window, kCrashDialogSetIconTitle, reinterpret_cast<WPARAM>(crashed_app_icon_.get()),
                reinterpret_cast<LPARAM>(title.c_str()));
+}
+
+Win32CrashDialog::Delivery Win32CrashDialog::Deliver(UINT message, WPARAM wparam) {
+  if (unresponsive_) {
+    // Nothing waits for a thread that stalled once; the window catches up
+    // with what it missed if its thread comes back.
+    return PostMessageW(window_, message, wparam, 0) ? Delivery::kNoAnswer : Delivery::kGone;
+  }
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutW(window_, message, wparam, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, g_waits.answer_ms,
+                          &result) != 0) {
+    return Delivery::kAnswered;
+  }
+  // Closed by the user already: nothing to wait for.
+  if (!IsWindow(window_)) return Delivery::kGone;
+  unresponsive_ = true;
+  DiagPrintf("The crash window did not answer within %u ms; crash handling goes on without waiting for it\n",
+             static_cast<unsigned>(g_waits.answer_ms));
+  return Delivery::kNoAnswer;
 }
 
 void Win32CrashDialog::SetProgress(int32_t percent) {
   if (percent < 0) percent = 0;
   if (percent > 100) percent = 100;
   RecursiveMutexLock hold(lock_);
-  if (window_ == nullptr) return;
-  SendMessageW(window_, kCrashDialogSetProgress, static_cast<WPARAM>(percent), 0);
+  if (window_ == nullptr) {
+    // A window still on its way shows the last progress when it comes.
+    if (unresponsive_) pending_progress_ = percent;
+    return;
+  }
+  Deliver(kCrashDialogSetProgress, static_cast<WPARAM>(percent));
+}
+
+void Win32CrashDialog::CloseAndWait() {
+  {
+    RecursiveMutexLock hold(lock_);
+    if (window_ != nullptr) {
+      // Posted: a stalled thread closes the window when it comes back.
+      PostMessageW(window_, WM_CLOSE, 0, 0);
+    } else {
+      close_requested_ = true;
+    }
+  }
+  if (WaitForSingleObject(thread_.get(), g_waits.close_ms) == WAIT_TIMEOUT) {
+    DiagPrintf("The crash window did not close within %u ms; crash handling goes on without it\n",
+               static_cast<unsigned>(g_waits.close_ms));
+  }
 }
 
 bool Win32CrashDialog::Finish() {
+  Delivery delivered = Delivery::kGone;
   {
     RecursiveMutexLock hold(lock_);
-    if (window_ == nullptr) return false;
-    SendMessageW(window_, kCrashDialogComplete, 0, 0);
+    if (window_ == nullptr) {
+      if (!unresponsive_) return false;
+    } else {
+      // The engine is released by now, so the window gets a fresh wait: a
+      // thread that was only slow a moment ago still waits for the user.
+      unresponsive_ = false;
+      delivered = Deliver(kCrashDialogComplete, 0);
+    }
   }
-  WaitForSingleObject(thread_.get(), INFINITE);
+  if (delivered == Delivery::kGone) {
+    CloseAndWait();
+    return Window() != nullptr;
+  }
+  if (delivered == Delivery::kNoAnswer) {
+    DiagPrintf("The crash window is closed instead of waiting for the user\n");
+    CloseAndWait();
+    return true;
+  }
+  // Until the user closes the window, for as long as it answers: a window
+  // whose thread stalls for good could never be closed by the user.
+  while (WaitForSingleObject(thread_.get(), 1000) == WAIT_TIMEOUT) {
+    RecursiveMutexLock hold(lock_);
+    if (Deliver(WM_NULL, 0) == Delivery::kNoAnswer) {
+      DiagPrintf("The crash window is closed instead of waiting for the user\n");
+      CloseAndWait();
+      break;
+    }
+  }
   return true;
 }
 
 bool Win32CrashDialog::Close() {
+  bool had_window = false;
   {
     RecursiveMutexLock hold(lock_);
-    if (window_ == nullptr) return false;
-    SendMessageW(window_, WM_CLOSE, 0, 0);
+    if (window_ == nullptr && !unresponsive_) return false;
+    had_window = window_ != nullptr;
   }
-  WaitForSingleObject(thread_.get(), INFINITE);
-  return true;
+  CloseAndWait();
+  return had_window;
 }
 
 bool Win32CrashDialog::IsOpen() {
@@ -224,13 +312,26 @@ DWORD WINAPI Win32CrashDialog::ThreadMain(void* self) {
 }
 
 INT_PTR CALLBACK Win32CrashDialog::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (g_thread_seam != nullptr && (message == WM_INITDIALOG || InSendMessage())) g_thread_seam(message);
   switch (message) {
     case WM_INITDIALOG:
+      SetWindowLongPtrW(window, DWLP_USER, lparam);
       reinterpret_cast<Win32CrashDialog*>(lparam)->InitDialog(window);
       return TRUE;
     case WM_CLOSE:
       EndDialog(window, LOWORD(wparam));
       return TRUE;
+    case WM_COMMAND: {
+      // Enter and Escape arrive as IDOK and IDCANCEL. Only a window that waits
+      // for the user closes on them; during crash handling it stays.
+      const auto* self = reinterpret_cast<Win32CrashDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+      if ((LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) && self != nullptr &&
+          self->waiting_for_user_) {
+        EndDialog(window, 0);
+        return TRUE;
+      }
+      return FALSE;
+    }
     case kCrashDialogSetProgress:
       SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, wparam, 0);
       return FALSE;
@@ -239,9 +340,12 @@ INT_PTR CALLBACK Win32CrashDialog::DialogProc(HWND window, UINT message, WPARAM 
         SendDlgItemMessageW(window, IDC_APP_ICON, STM_SETIMAGE, IMAGE_ICON, static_cast<LPARAM>(wparam));
       if (lparam != 0) SetWindowTextW(window, reinterpret_cast<LPCWSTR>(lparam));
       return FALSE;
-    case kCrashDialogComplete:
+    case kCrashDialogComplete: {
       SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, 100, 0);
+      auto* self = reinterpret_cast<Win32CrashDialog*>(GetWindowLongPtrW(window, DWLP_USER));
+      if (self != nullptr) self->waiting_for_user_ = true;
       return FALSE;
+    }
     default:
       return FALSE;
   }
@@ -265,10 +369,18 @@ void Win32CrashDialog::InitDialog(HWND window) {
   }
   LayOutWindow(window, ScalePixels(scale, kCrashDialogWidth), ScalePixels(scale, kCrashDialogBarHeight),
                ScalePixels(scale, kCrashDialogMargin));
+  // The caption and the crashed application's icon are set here, on the
+  // window's own thread, so they need no message from a thread that may
+  // already have stopped waiting for the window.
+  SetIconAndTitle(window);
+  bool close_now = false;
   {
     RecursiveMutexLock hold(lock_);
     window_ = window;
+    close_now = close_requested_;
+    if (pending_progress_ >= 0) SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, pending_progress_, 0);
   }
+  if (close_now) EndDialog(window, 0);
   SetEvent(ready_event_.get());
 }
 

@@ -20,6 +20,32 @@ static_assert(kCrashDialogSetProgress == 0x500 && kCrashDialogSetIconTitle == 0x
                   kCrashDialogComplete == 0x502,
               "the private messages follow WM_USER");
 
+// How long the crash pipeline waits for the window's thread. The engine is
+// frozen until the pipeline releases it, so a window whose thread stalls
+// (a display that hangs, a busy machine) may cost it this much and no more:
+// after one wait runs out, later updates are posted without waiting, and the
+// window catches up with them if its thread comes back.
+constexpr DWORD kCrashDialogShowWaitMs = 2000;
+constexpr UINT kCrashDialogAnswerWaitMs = 500;
+// Waiting for the window's thread to end after the window was told to close.
+constexpr DWORD kCrashDialogCloseWaitMs = 10000;
+
+// Test seam: other waits than the ones above, for a test program that runs
+// where every process is several times slower (the emulated 32-bit stage).
+struct CrashDialogWaits {
+  DWORD show_ms = kCrashDialogShowWaitMs;
+  UINT answer_ms = kCrashDialogAnswerWaitMs;
+  DWORD close_ms = kCrashDialogCloseWaitMs;
+};
+void SetCrashDialogWaitsForTest(const CrashDialogWaits& waits);
+
+// Test seam: called on the window's thread with each message that it is
+// about to handle and that another thread sent, and with WM_INITDIALOG
+// before the window is announced, so a test can stall the thread there.
+// Null (the default) calls nothing.
+using CrashDialogThreadSeam = void (*)(UINT message);
+void SetCrashDialogThreadSeamForTest(CrashDialogThreadSeam seam);
+
 // The scale of a window's pixels against 96 DPI, through GetDpiForWindow when
 // the system has it; 1.0 otherwise.
 float WindowDisplayScale(HWND window);
@@ -63,8 +89,15 @@ class Win32CrashDialog final : public CrashDialog {
   static DWORD WINAPI ThreadMain(void* self);
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   void InitDialog(HWND window);
-  void SetIconAndTitle();
+  void SetIconAndTitle(HWND window);
   HWND Window();
+  // Sends a message within kCrashDialogAnswerWaitMs, or posts it once a wait
+  // ran out; false when the window did not answer in time. Under the lock.
+  enum class Delivery { kAnswered, kGone, kNoAnswer };
+  Delivery Deliver(UINT message, WPARAM wparam);
+  // Tells the window to close (now, or as soon as it exists) and waits a
+  // bounded time for its thread to end.
+  void CloseAndWait();
 
   RecursiveMutex lock_;
   ScopedHandle thread_;
@@ -73,6 +106,15 @@ class Win32CrashDialog final : public CrashDialog {
   std::wstring app_name_;
   std::wstring info_;
   HWND window_ = nullptr;
+  // A wait for the window's thread ran out: nothing waits for it any more.
+  bool unresponsive_ = false;
+  // Close or Finish came before the window existed: it closes at once.
+  bool close_requested_ = false;
+  // The last progress reported before the window existed, or -1.
+  int32_t pending_progress_ = -1;
+  // Window thread only: the window waits for the user (Finish), so Enter
+  // and Escape close it.
+  bool waiting_for_user_ = false;
   // Images the window shows; they outlive it.
   ScopedIcon app_icon_;
   ScopedIcon badge_icon_;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "capture/capture_test_files_win.h"
 #include "report/report_cache_win.h"
 #include "tests/support/diag_capture.h"
+#include "tests/support/time_scale.h"
 #include "upload/collector_test_win.h"
 #include "upload/multipart_body.h"
 #include "upload/upload_mode_win.h"
@@ -125,6 +127,33 @@ TEST(ReportUpload, RedirectsAreNotFollowed) {
   }
 }
 
+// The status query as the seam hands it: the first status with a further
+// status header behind it, which the system does not produce on demand.
+BOOL WINAPI TwoStatuses(HINTERNET request, DWORD level, void* buffer, DWORD* length, DWORD* index) {
+  const BOOL ok = HttpQueryInfoA(request, level, buffer, length, index);
+  if (ok) *index = 1;
+  return ok;
+}
+
+TEST(ReportUpload, AFurtherStatusIsWarnedAboutAndTheFirstCounts) {
+  for (const char* code : {"201", "500"}) {
+    const std::string project = UniqueProjectId(std::string("status-") + code + "-");
+    UploadOptions options;
+    options.query_status = &TwoStatuses;
+    test::DiagCapture capture;
+    const CacheStatus status = UploadReport(Report(project), CollectorBaseUrl().c_str(), options);
+    const std::string size = std::to_string(kBodyOverhead + 6);
+    std::string expected = "Warning: Upload of " + size + " bytes to server '" + Url(project) +
+                           "' completed, but received multiple status codes! (first code: " + code + ")\n";
+    if (std::string(code) != "201") {
+      expected += "Upload of " + size + " bytes to server '" + Url(project) +
+                  "' completed, the server responded with code " + code + "\n";
+    }
+    EXPECT_EQ(capture.Take(), expected);
+    EXPECT_EQ(status, std::string(code) == "201" ? CacheStatus::kOk : CacheStatus::kFailedToUpload);
+  }
+}
+
 TEST(ReportUpload, ConnectionClosedWithoutAnAnswerFails) {
   const std::string project = UniqueProjectId("status-none-");
   Upload upload = Post(Report(project), CollectorBaseUrl());
@@ -142,6 +171,31 @@ TEST(ReportUpload, ConnectionClosedWithoutAnAnswerFails) {
       upload.output == "Upload of " + size + prefix + "completed, the server responded with code 0\n";
   EXPECT_TRUE(send_failed || no_answer || no_status) << upload.output;
   EXPECT_EQ(std::count(upload.output.begin(), upload.output.end(), '\n'), 1) << upload.output;
+}
+
+// The collector does each connection's TLS handshake on its own thread: one
+// client that connects and says nothing holds up no other upload.
+TEST(ReportUpload, AClientThatConnectsAndStallsHoldsUpNoOtherUpload) {
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  const SOCKET stalled = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_NE(stalled, INVALID_SOCKET);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(test::CollectorPort()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(stalled, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+
+  const std::string project = UniqueProjectId("status-201-");
+  UploadOptions options;
+  // A collector stalled by the client fails this test instead of hanging it.
+  options.limits.request_ms = test::Scaled(30000);
+  test::DiagCapture capture;
+  EXPECT_EQ(UploadReport(Report(project), CollectorBaseUrl().c_str(), options), CacheStatus::kOk);
+  EXPECT_EQ(capture.Take(), "");
+  EXPECT_EQ(test::ReceivedCount(project), 1);
+  closesocket(stalled);
+  WSACleanup();
 }
 
 TEST(ReportUpload, ClosedPortFailsToSend) {
@@ -214,7 +268,9 @@ TEST(UploadTrust, AnUntrustedCertificateOrAWrongNameFailsAndKeepsBothFiles) {
     const std::string metadata = test::ReadWhole(WideToUtf8(MetaPathFor(path)));
 
     test::DiagCapture capture;
-    UploadCachedReports({path}, false, server.base_url.c_str());
+    UploadRunOptions options;
+    options.base_url = server.base_url.c_str();
+    UploadCachedReports(cache.path() + L"\\", options);
     const std::string output = capture.Take();
 
     const std::string url = server.base_url + "/api/v2/projects/" + project + "/reports";

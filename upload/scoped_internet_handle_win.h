@@ -18,6 +18,12 @@ class ScopedInternetHandle {
 
   HINTERNET get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
+  // Gives up ownership without closing (for a handle closed elsewhere).
+  HINTERNET release() {
+    HINTERNET h = handle_;
+    handle_ = nullptr;
+    return h;
+  }
   void reset(HINTERNET h = nullptr) {
     if (handle_ != nullptr) InternetCloseHandle(handle_);
     handle_ = h;

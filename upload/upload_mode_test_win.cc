@@ -188,20 +188,47 @@ TEST_F(UploadMode, NoDeleteKeepsAnUploadedReportAndTheNextRunSendsItAgain) {
 TEST_F(UploadMode, UnreadableReportsPrintTheirStatusAndStay) {
   const std::string sent = UniqueProjectId("status-201-");
   const std::wstring good = Cache(sent, L"CrashReport2026-03-05_142301040");
-  const std::wstring no_metadata = Cache(UniqueProjectId("status-201-m"), L"CrashReport2026-03-05_142301041");
-  ASSERT_TRUE(DeleteFileW(MetaPathFor(no_metadata).c_str()));
+  const std::wstring corrupt_metadata =
+      Cache(UniqueProjectId("status-201-m"), L"CrashReport2026-03-05_142301041");
+  {
+    // A metadata file one byte short.
+    const std::string record = Bytes(MetaPathFor(corrupt_metadata));
+    HANDLE meta = CreateFileW(MetaPathFor(corrupt_metadata).c_str(), GENERIC_WRITE, 0, nullptr,
+                              TRUNCATE_EXISTING, 0, nullptr);
+    ASSERT_NE(meta, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(meta, record.data(), static_cast<DWORD>(record.size() - 1), &written, nullptr);
+    CloseHandle(meta);
+  }
   const std::wstring no_project = Cache("", L"CrashReport2026-03-05_142301042");
 
   const test::ChildResult r = RunHandler();
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.exit_code, 0u);
-  EXPECT_EQ(SortReportLines(r.output), SortReportLines("Found 3 potential reports:\r\n" + Line(good, "OK") +
-                                                       Line(no_metadata, "Missing metadata") +
-                                                       Line(no_project, "ProjectID is empty") + "Done.\r\n"));
+  EXPECT_EQ(SortReportLines(r.output),
+            SortReportLines("Found 3 potential reports:\r\n" + Line(good, "OK") +
+                            Line(corrupt_metadata, "Metadata corrupt or wrong version") +
+                            Line(no_project, "ProjectID is empty") + "Done.\r\n"));
   EXPECT_TRUE(NeitherExists(good));
-  EXPECT_TRUE(Exists(no_metadata));
+  EXPECT_TRUE(BothExist(corrupt_metadata));
   EXPECT_TRUE(BothExist(no_project));
   EXPECT_EQ(test::ReceivedCount(sent), 1);
+}
+
+// A report whose metadata was lost (a writer of an earlier kind, beside an
+// upload run) gets it back from its own project id and is sent.
+TEST_F(UploadMode, AReportWithoutMetadataGetsItBackAndIsSent) {
+  const std::string project = UniqueProjectId("status-201-");
+  const std::wstring path = Cache(project, L"CrashReport2026-03-05_142301042");
+  ASSERT_TRUE(DeleteFileW(MetaPathFor(path).c_str()));
+  const test::ChildResult r = RunHandler();
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.output, "Rebuilt the missing metadata of " + WideToUtf8(path) +
+                          " from the report\r\nFound 1 potential reports:\r\n" + Line(path, "OK") +
+                          "Done.\r\n");
+  EXPECT_TRUE(NeitherExists(path));
+  ASSERT_EQ(test::ReceivedCount(project), 1);
+  EXPECT_EQ(Inflate(test::ReceivedRequest(project, 0).file), json_[path]);
 }
 
 TEST_F(UploadMode, ConnectionClosedWithoutAnswerKeepsBothFiles) {

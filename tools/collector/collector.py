@@ -12,9 +12,17 @@ running side by side need no shared state:
                       (a GET that follows it is noted in <store>/<x>/get)
   hold-...            store the request, then wait (at most 30 s) until the
                       file <store>/<project id>.release exists; answer 201
+  silent-...          store the request, then never answer: the connection
+                      stays open (at most 60 s) until the client gives up
+  trickle-...         store the request, then answer one byte a second
+                      (a status line, then header lines without end, at
+                      most 60 s), so no single read ever waits long
   anything else       201
 
 A request that breaks the expected format is answered 400 whatever the id.
+
+Each connection does its TLS handshake on its own thread, within
+HANDSHAKE_TIMEOUT: a client that connects and stalls holds up nobody else.
 
 Per request, in <store>/<project id>/: <n>.gz (the file part's bytes),
 <n>.json (what was checked: fields, headers, problems) and <n>.body (the raw
@@ -41,8 +49,13 @@ import time
 BOUNDARY = "----------V2ymHFg03ehbqgZCaKO6jy"
 PATH = re.compile(r"^/api/v2/projects/([^/?#]+)/reports$")
 MAX_BODY = 64 * 1024 * 1024
-SOCKET_TIMEOUT = 20  # seconds a connection may stall before it is dropped
-HOLD_LIMIT = 30      # seconds a "hold-" request waits for its release
+# Seconds a connection may stall before it is dropped. A cold handler in the
+# emulated 32-bit stage took over 20 s from its handshake to its request.
+SOCKET_TIMEOUT = 60
+HANDSHAKE_TIMEOUT = 30  # seconds a new connection has for its TLS handshake
+HOLD_LIMIT = 30         # seconds a "hold-" request waits for its release
+STALL_LIMIT = 60        # seconds a "silent-" or "trickle-" answer lasts at most
+TRICKLE_INTERVAL = 1.0  # seconds between the bytes of a "trickle-" answer
 
 
 def unquote(text):
@@ -195,6 +208,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
             return
+        if project.startswith("silent-"):
+            self.stall(b"")
+            return
+        if project.startswith("trickle-"):
+            self.stall(b"HTTP/1.1 201 Created\r\n", b"X-Trickle: .\r\n")
+            return
         if m:
             status = int(m.group(1))
         elif project.startswith("hold-"):
@@ -203,6 +222,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
             while not os.path.exists(release) and time.monotonic() < deadline:
                 time.sleep(0.05)
         self.answer(status)
+
+    def stall(self, first, repeated=b""):
+        """Sends `first`, then `repeated` without end, one byte each
+        TRICKLE_INTERVAL (nothing at all when both are empty), until the client
+        goes away or STALL_LIMIT has passed; then closes the connection."""
+        self.close_connection = True
+        deadline = time.monotonic() + STALL_LIMIT
+        pending = first
+        try:
+            while time.monotonic() < deadline:
+                if not pending:
+                    pending = repeated
+                if pending:
+                    self.wfile.write(pending[:1])
+                    self.wfile.flush()
+                    pending = pending[1:]
+                    time.sleep(TRICKLE_INTERVAL)
+                else:
+                    # Nothing to send: wait for the client to close its end.
+                    self.connection.settimeout(1)
+                    try:
+                        if self.connection.recv(1) == b"":
+                            return
+                    except socket.timeout:
+                        pass
+        except (OSError, ssl.SSLError):
+            pass  # the client gave up
 
     def store(self, project, record, body, file_part):
         folder = os.path.join(self.server.store, safe_name(project))
@@ -221,6 +267,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
+    def finish_request(self, request, client_address):
+        # On the connection's own thread: the handshake of one client that
+        # stalls keeps no other client waiting.
+        request.settimeout(HANDSHAKE_TIMEOUT)
+        try:
+            secure = self.context.wrap_socket(request, server_side=True)
+        except (OSError, ssl.SSLError) as error:
+            sys.stderr.write("collector: no TLS handshake with %s: %s\n" % (client_address[0], error))
+            request.close()
+            return
+        try:
+            self.RequestHandlerClass(secure, client_address, self)
+        finally:
+            secure.close()
+
 
 def serve(args):
     if args.pid_file:
@@ -232,7 +293,7 @@ def serve(args):
     context.load_cert_chain(args.cert, args.key)
     # Loopback only: the name localhost, as the handler's URL has it.
     server = Server(("127.0.0.1", args.port), Handler)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.context = context
     server.store = args.store
     server.lock = threading.Lock()
     server.last_request = time.monotonic()
