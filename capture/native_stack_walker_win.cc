@@ -569,14 +569,50 @@ void NativeStackWalker::LookUpName(CallstackEntry& entry, bool& reloaded) {
   }
 }
 
+bool NativeStackWalker::ImageNamesDebugFile(uint64_t base) {
+  // The image's headers as they lie in the engine's memory (kept for the
+  // run, as module images are); what cannot be read may name one.
+  size_t got = 0;
+  IMAGE_DOS_HEADER dos = {};
+  if (!page_cache_.Read(base, &dos, sizeof(dos), &got) || dos.e_magic != IMAGE_DOS_SIGNATURE) return true;
+  const uint64_t nt = base + static_cast<uint32_t>(dos.e_lfanew);
+  IMAGE_NT_HEADERS32 headers32 = {};
+  if (!page_cache_.Read(nt, &headers32, sizeof(headers32), &got) ||
+      headers32.Signature != IMAGE_NT_SIGNATURE) {
+    return true;
+  }
+  IMAGE_DATA_DIRECTORY directory = {};
+  if (headers32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    if (headers32.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DEBUG) return false;
+    directory = headers32.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+  } else if (headers32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    IMAGE_NT_HEADERS64 headers64 = {};
+    if (!page_cache_.Read(nt, &headers64, sizeof(headers64), &got)) return true;
+    if (headers64.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DEBUG) return false;
+    directory = headers64.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+  } else {
+    return true;
+  }
+  const size_t entries = directory.Size / sizeof(IMAGE_DEBUG_DIRECTORY);
+  for (size_t i = 0; i < entries && i < 64; ++i) {
+    IMAGE_DEBUG_DIRECTORY entry = {};
+    if (!page_cache_.Read(base + directory.VirtualAddress + i * sizeof(entry), &entry, sizeof(entry), &got)) {
+      return true;
+    }
+    if (entry.Type == IMAGE_DEBUG_TYPE_CODEVIEW) return true;
+  }
+  return false;
+}
+
 void NativeStackWalker::FillModuleInfoOncePerModule(CallstackEntry& entry) {
   const uint64_t base = engine_->sym_get_module_base64(process_, entry.address);
   auto known = base != 0 ? module_infos_.find(base) : module_infos_.end();
   if (known == module_infos_.end()) {
-    if (base != 0) {
+    if (base != 0 && ImageNamesDebugFile(base)) {
       // The module's information after its symbols are loaded, as the
-      // frames' names would have loaded them: what the debug information
-      // says of the image may only be known then.
+      // frames' names would have loaded them: the debug-information file's
+      // identity may only be known then. An image that names no such file
+      // has none to learn, and its symbols (slow to load) are left alone.
       auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(symbol_record_.data());
       std::memset(symbol, 0, symbol_record_.size());
       symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);

@@ -99,6 +99,9 @@ class NativeStackWalker {
   // FillModuleInfo once per module: the first frame in a module loads its
   // symbols and reads its information, later ones copy it.
   void FillModuleInfoOncePerModule(CallstackEntry& entry);
+  // Whether the image at `base` records a debug-information file (a
+  // CodeView entry), or its headers cannot be read to tell.
+  bool ImageNamesDebugFile(uint64_t base);
 
   static BOOL CALLBACK ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
                                         LPDWORD bytes_read);
