@@ -371,6 +371,7 @@ struct ThreadBasicInformation {
   LONG priority;
   LONG base_priority;
 };
+static_assert(sizeof(void*) != 4 || sizeof(ThreadBasicInformation) == 28, "x86 thread basic information");
 
 // The thread's id and the address of its thread block, in one call (each
 // call about another process's thread is a trip through the system).
