@@ -65,6 +65,32 @@ inline std::vector<std::wstring> SubFolders(const std::wstring& path) {
   return names;
 }
 
+// The lines a stand-in bug reporter (args_recorder_probe) wrote to `path`,
+// once it has written them all; empty when it wrote nothing within `ms`.
+inline std::vector<std::string> ReadArgsRecord(const std::wstring& path, unsigned long ms) {
+  const ULONGLONG end = GetTickCount64() + ms;
+  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
+  const std::string text = ReadWholeFile(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+// One argument of the engine's command line, its inner quotes kept (the
+// arguments hold no backslash right before a quote).
+inline std::wstring EngineArgument(const std::wstring& text) {
+  std::wstring out = L"\"";
+  for (wchar_t c : text) {
+    if (c == L'"') out += L'\\';
+    out += c;
+  }
+  return out + L"\"";
+}
+
 class TempFolder {
  public:
   explicit TempFolder(const std::wstring& tag) {

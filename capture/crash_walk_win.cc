@@ -46,8 +46,8 @@ CrashWalk::CrashWalk(HANDLE process, const std::string& mono_path, uintptr_t man
 CrashWalk::~CrashWalk() = default;
 
 void CrashWalk::BeginReport(CrashReport& report, bool is_editor) {
-  // A bare report made for the editor keeps its default is_editor; the
-  // session's flag still says where the application's own modules lie.
+  // The pipeline passes the report's own flag, so that the hash's filter
+  // and the report's is_editor always agree.
   state_->receiver =
       std::make_unique<FrameReceiver>(report, OwnExecutablePath(), report.is_editor || is_editor);
   state_->walker->SetReceiver(state_->receiver.get());

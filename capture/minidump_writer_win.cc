@@ -5,6 +5,7 @@
 #include "base/diag_output.h"
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
+#include "capture/read_crash_data_block_win.h"
 
 namespace nelko {
 namespace {
@@ -30,6 +31,28 @@ void Discard(ScopedHandle& file, const std::wstring& path) {
   file.reset();
   DeleteFileW(path.c_str());
   SetLastError(error);
+}
+
+bool IsDiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+// Whether a dump the library called a success is whole. Some writers (Wine's)
+// take no notice of a write that failed on a full drive: the call succeeds,
+// the failed write's error is left behind, and the file has holes where its
+// streams should be. A file with holes counts as cut short only when the
+// drive lacks the room for them, so that a compressed file or share, whose
+// allocation is smaller than its size, is not mistaken for one.
+bool DumpIsWhole(HANDLE file, const std::wstring& path, DWORD error_after_write) {
+  if (IsDiskFull(error_after_write)) return false;
+  FILE_STANDARD_INFO standard = {};
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard))) return true;
+  const ULONGLONG size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+  const ULONGLONG allocated = static_cast<ULONGLONG>(standard.AllocationSize.QuadPart);
+  if (allocated >= size) return true;
+  const size_t slash = path.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash + 1);
+  ULARGE_INTEGER available = {};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+  return available.QuadPart >= size - allocated;
 }
 
 }  // namespace
@@ -69,9 +92,13 @@ bool WriteMinidumpWith(MiniDumpLibrary& library, const char* library_name, HANDL
 
   DiagPrintf("writing minidump\n");
   // The writer reads these through our own pointers, so they point at the
-  // handler's copies and ClientPointers stays FALSE.
+  // handler's copies and ClientPointers stays FALSE. Whatever the caller
+  // gives, the library sees a record no reader can run past: it copies as
+  // many parameters as the count says into room for fifteen.
   EXCEPTION_RECORD record = exception_record;
   CONTEXT registers = context;
+  MakeExceptionRecordSafe(record);
+  MakeContextSafe(registers, kKnownContextFlags);
   EXCEPTION_POINTERS pointers = {&record, &registers};
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = crashed_thread_id;
@@ -80,12 +107,14 @@ bool WriteMinidumpWith(MiniDumpLibrary& library, const char* library_name, HANDL
 
   const auto write_dump =
       reinterpret_cast<MiniDumpWriteDumpFunction>(reinterpret_cast<void*>(library.write_dump));
+  SetLastError(ERROR_SUCCESS);
   const BOOL written =
       write_dump(process, GetProcessId(process), file.get(), MiniDumpNormal, &exception, nullptr, nullptr);
-  if (written) {
+  if (written && DumpIsWhole(file.get(), path, GetLastError())) {
     file.reset();
     return true;
   }
+  if (written) SetLastError(ERROR_DISK_FULL);
   Discard(file, path);
   return Fail(path);
 }

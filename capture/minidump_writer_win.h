@@ -21,7 +21,9 @@ struct MiniDumpLibrary {
 MiniDumpLibrary& GetMiniDumpLibrary();
 
 // Writes a MiniDumpNormal dump of `process` to `path` with the crash's
-// exception information, held in the handler's own memory. On any failure
+// exception information, held in the handler's own memory: a copy of the
+// record with at most EXCEPTION_MAXIMUM_PARAMETERS parameters and no chain,
+// and of the registers with only the known context flags. On any failure
 // no file is left and "Failed to generate minidump ..." is written.
 bool WriteMinidump(HANDLE process, const std::wstring& path, uint32_t crashed_thread_id,
                    const EXCEPTION_RECORD& exception_record, const CONTEXT& context);

@@ -19,19 +19,24 @@
 #include "client/crash_data_block_win.h"
 #include "client/protocol.h"
 #include "report/report_cache_win.h"
+#include "report/sha256.h"
+#include "tests/support/cached_reports_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/engine_session_win.h"
 #include "tests/support/gunzip.h"
 #include "tests/support/minidump_reader.h"
+#include "tests/support/time_scale.h"
 
 namespace nelko {
 namespace {
 
 using test::ChildProcess;
 using test::FileExists;
+using test::Marker;
 using test::Quote;
 using test::SiblingPath;
 using test::SubFolders;
+using test::TakeCachedReports;
 using test::TempFolder;
 
 constexpr DWORD kLongWait = 90000;
@@ -52,29 +57,6 @@ using test::EngineSession;
 
 std::wstring CrashPathCommand(const TempFolder& crashes) {
   return L"send SetCrashReportPath 1 " + Quote(crashes.path()) + L" ";
-}
-
-// The JSON of every cached report that contains `marker`; the report pairs
-// are removed from the cache.
-// The cached reports holding `marker` (deleted as they are read), apart from
-// those in `older`, which were there before.
-std::vector<std::string> TakeCachedReports(const std::string& marker,
-                                           const std::vector<std::wstring>& older = {}) {
-  std::vector<std::string> found;
-  for (const std::wstring& path : ListCachedReports()) {
-    if (std::find(older.begin(), older.end(), path) != older.end()) continue;
-    const std::string json = test::Gunzip(test::ReadWholeFile(path));
-    if (!Contains(json, marker)) continue;
-    found.push_back(json);
-    DeleteFileW(path.c_str());
-    const std::wstring meta = path.substr(0, path.size() - 3) + L".meta";  // .json.gz -> .json.meta
-    DeleteFileW(meta.c_str());
-  }
-  return found;
-}
-
-std::string Marker(const char* test) {
-  return std::string(test) + "-" + std::to_string(GetCurrentProcessId());
 }
 
 test::Minidump ReadDump(const std::wstring& folder) {
@@ -197,6 +179,35 @@ TEST(ProcessCrash, ACorruptBlockEndsTheSessionWithMinus894AndNothingMade) {
     EXPECT_TRUE(SubFolders(crashes.path()).empty());
     EXPECT_FALSE(Contains(out, "writing minidump"));
     EXPECT_TRUE(TakeCachedReports(marker).empty());
+  }
+}
+
+// A block whose header is right but whose middle is wild, as memory
+// corruption in the engine leaves it: the dump library gets a record it
+// cannot run past, and the crash is handled whole.
+TEST(ProcessCrash, AWildExceptionRecordIsDumpedSafelyAndTheEngineAnswered) {
+  for (const wchar_t* what : {L"parameters", L"record"}) {
+    SCOPED_TRACE(WideToUtf8(what));
+    TempFolder crashes(L"wild");
+    const std::string marker = Marker("wild");
+    EngineSession s;
+    ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetMetaData 2 ReportJson {} " +
+                        L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) + L" await corrupt " + what +
+                        L" 90000"))
+        << s.failure;
+    ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+    EXPECT_EQ(s.HandlerResult(), 0);
+    const std::string out = s.engine.OutputSoFar();
+    EXPECT_TRUE(Contains(out, "engine: crash response received")) << out;
+    const auto folders = SubFolders(crashes.path());
+    ASSERT_EQ(folders.size(), 1u) << out;
+    const test::Minidump dump = ReadDump(crashes.path() + L"\\" + folders[0]);
+    ASSERT_EQ(dump.error, "") << out;
+    ASSERT_TRUE(dump.has_exception);
+    EXPECT_EQ(dump.exception_code, kAccessViolation);
+    EXPECT_EQ(dump.exception_parameter_count, 15u);
+    EXPECT_EQ(dump.exception_chain, 0u);
+    EXPECT_EQ(TakeCachedReports(marker).size(), 1u) << out;
   }
 }
 
@@ -330,14 +341,21 @@ TEST(ProcessCrash, TheCachedReportHoldsEveryThreadTheLogAndTheUserMetadata) {
 }
 
 // An editor without report metadata still gets a report of its threads.
-TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
+// It says that it comes from the editor, as its crash hash does: the hash
+// takes only the frames of modules under the application folder (the
+// handler's path less three components: the build folder here, where the
+// test engine lies, and not the system's folder).
+TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareEditorReportWhoseHashAgrees) {
   TempFolder crashes(L"editor");
+  TempFolder files(L"editor-files");
+  const std::wstring analytics = files.path() + L"\\analytics.json";
+  test::WriteTextFile(analytics, R"({"msg":{"eventData":{"value":0}}})");
   // A bare report holds nothing of this run but its thread ids, and those come
   // back soon: only reports made since this test began count.
   const std::vector<std::wstring> older = ListCachedReports();
   EngineSession s;
-  ASSERT_TRUE(
-      s.Start(CrashPathCommand(crashes) + L"send SetIsEditor 1 true await fault 0 90000 terminate hang"))
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetAnalyticsCrashFilePath 1 " + Quote(analytics) +
+                      L" send SetIsEditor 1 true await fault 0 90000 terminate hang"))
       << s.failure;
   ASSERT_TRUE(s.Continue("'SetIsEditor'")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
@@ -350,7 +368,33 @@ TEST(ProcessCrash, AnEditorWithoutReportMetadataCachesABareReportOfItsThreads) {
   doc.Parse(reports[0].c_str());
   ASSERT_FALSE(doc.HasParseError());
   EXPECT_STREQ(doc["name"].GetString(), "");
+  EXPECT_TRUE(doc["is_editor"].GetBool());
   EXPECT_GE(doc["native_crash"]["threads"].Size(), 2u);
+
+  Sha256 expected;
+  size_t outside = 0;
+  for (const auto& thread : doc["native_crash"]["threads"].GetArray()) {
+    if (!thread["crashed"].GetBool()) continue;
+    for (const auto& frame : thread["frames"].GetArray()) {
+      if (frame["managed"].GetBool()) continue;
+      if (std::string(frame["image_name"].GetString()) != "test_engine") {
+        ++outside;
+        continue;
+      }
+      const uint64_t relative_pc = frame["relative_pc"].GetUint64();
+      expected.Update(frame["image_uuid"].GetString());
+      expected.Update(&relative_pc, sizeof(relative_pc));
+      expected.Update(frame["pdb_name"].GetString());
+    }
+  }
+  EXPECT_GT(outside, 0u) << "the crashed thread has frames outside the application folder";
+  const Sha256::Digest digest = expected.Finish();
+  rapidjson::Document file;
+  file.Parse(test::ReadWholeFile(analytics).c_str());
+  ASSERT_FALSE(file.HasParseError());
+  ASSERT_TRUE(file["msg"]["eventData"]["value"].IsString());
+  EXPECT_EQ(std::string(file["msg"]["eventData"]["value"].GetString()),
+            DigestToHex(digest.data(), digest.size()));
 }
 
 // Without report metadata and without the editor flag no report is made,
@@ -377,6 +421,156 @@ TEST(ProcessCrash, WithoutReportMetadataNoThreadIsWalkedButFilesAreCopied) {
   EXPECT_EQ(test::ReadWholeFile(crashes.path() + L"\\" + folders[0] + L"\\log.txt"), "log");
 }
 
+// An engine writes its last words and crashes at once, without waiting for
+// the handler to have read them: the log lines, the file and the metadata
+// it sent last are in the report, the crash folder and the bug reporter's
+// line all the same.
+TEST(ProcessCrash, WhatTheEngineSentJustBeforeTheCrashIsInTheReportTheFilesAndTheBugReporterLine) {
+  TempFolder crashes(L"last-words");
+  TempFolder source(L"last-words-src");
+  TempFolder records(L"last-words-out");
+  test::WriteTextFile(source.path() + L"\\last.txt", "last");
+  const std::wstring record = records.path() + L"\\args.txt";
+  const std::wstring reporter = Quote(SiblingPath(L"args_recorder_probe.exe")) + L" --out " + Quote(record) +
+                                L" --level <meta:level> <attachFile:--file \"<file>\">";
+  const std::string marker = Marker("last-words");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"send SetMetaData 2 ReportJson {} " +
+                      L"send SetShowDialog 1 false send SetBugReporterAppPath 1 " +
+                      test::EngineArgument(reporter) + L" await send SetLogBufferSize 1 50 logs 200 " +
+                      L"send AddFile 2 " + Quote(source.path() + L"\\last.txt") + L" d " +
+                      L"send SetMetaData 2 level final send SetUserMetaData 2 marker " + Utf8ToWide(marker) +
+                      L" crash 1 90000"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'SetBugReporterAppPath'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 1);
+  const std::string out = s.engine.OutputSoFar();
+
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u) << out;
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  const auto& logs = doc["log_messages"];
+  ASSERT_EQ(logs.Size(), 50u) << out;
+  for (rapidjson::SizeType i = 0; i < logs.Size(); ++i) {
+    EXPECT_EQ(std::string(logs[i]["message"].GetString()), "log message " + std::to_string(150 + i));
+  }
+
+  const auto folders = SubFolders(crashes.path());
+  ASSERT_EQ(folders.size(), 1u) << out;
+  const std::string folder = WideToUtf8(crashes.path() + L"\\" + folders[0]);
+  EXPECT_EQ(test::ReadWholeFile(Utf8ToWide(folder) + L"\\last.txt"), "last");
+  const std::vector<std::string> expected = {
+      "--out",  WideToUtf8(record),    "--level", "final", "--file", folder + "\\crash.dmp",
+      "--file", folder + "\\last.txt", "end"};
+  EXPECT_EQ(test::ReadArgsRecord(record, test::Scaled(kLongWait)), expected) << out;
+}
+
+// The engine's environment, inherited by the handler it starts, for as
+// long as the object lives.
+class EngineEnvironment {
+ public:
+  EngineEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t previous[32768];
+    had_ = GetEnvironmentVariableW(name, previous, 32768) > 0;
+    previous_ = previous;
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~EngineEnvironment() { SetEnvironmentVariableW(name_, had_ ? previous_.c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  bool had_ = false;
+  std::wstring previous_;
+};
+
+// A runtime that fails to read the engine's memory ends the walk of that
+// thread only: the thread keeps the frames walked so far, and says so.
+TEST(ProcessCrash, AWalkEndedByTheManagedRuntimeIsReportedAndKeepsItsFrames) {
+  TempFolder crashes(L"walk-exception");
+  const std::string marker = Marker("walk-exception");
+  EngineSession s;
+  ASSERT_TRUE(s.Start(CrashPathCommand(crashes) + L"park 1 0 0 send SetMonoPath 1 " +
+                      Quote(SiblingPath(L"managed_runtime_stub.dll")) +
+                      L" send SetMetaData 2 ReportJson {} " + L"send SetUserMetaData 2 marker " +
+                      Utf8ToWide(marker) + L" await fault 0 90000 terminate hang"))
+      << s.failure;
+  ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  EXPECT_EQ(s.HandlerResult(), 0);
+  const std::string out = s.engine.OutputSoFar();
+  const size_t at = out.find("engine: parked fail ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string failing = std::to_string(std::stoul(out.substr(at + 20)));
+  EXPECT_TRUE(Contains(out, "Exception encountered during stack walk of thread " + failing + "\r\n")) << out;
+
+  const auto reports = TakeCachedReports(marker);
+  ASSERT_EQ(reports.size(), 1u) << out;
+  rapidjson::Document doc;
+  doc.Parse(reports[0].c_str());
+  ASSERT_FALSE(doc.HasParseError());
+  bool found = false;
+  for (const auto& thread : doc["native_crash"]["threads"].GetArray()) {
+    if (std::string(thread["name"].GetString()) != "Thread " + failing) continue;
+    found = true;
+    EXPECT_GT(thread["frames"].Size(), 0u) << "the frames before the failing one stay";
+  }
+  EXPECT_TRUE(found) << out;
+}
+
+// Where the crash folder cannot be made, it goes under the temporary
+// folder; where neither can be made, the message names the temporary one,
+// the dump fails, and each attached file reaches the bug reporter as sent.
+// A crash the engine survives keeps the session watching (-890) even though
+// it started a bug reporter: the session ends with the later termination.
+TEST(ProcessCrash, ACrashFolderThatCannotBeMadeFallsBackToTheTemporaryFolderAndElseIsReported) {
+  TempFolder crashes(L"no-folder");
+  TempFolder temp(L"no-folder-temp");
+  TempFolder files(L"no-folder-files");
+  TempFolder records(L"no-folder-out");
+  test::WriteTextFile(files.path() + L"\\block", "a file where a folder is wanted");
+  test::WriteTextFile(files.path() + L"\\player.log", "log");
+  const std::wstring below_a_file = files.path() + L"\\block\\below";
+  const std::wstring record = records.path() + L"\\args.txt";
+  const std::wstring reporter = Quote(SiblingPath(L"args_recorder_probe.exe")) + L" --out " + Quote(record) +
+                                L" <attachFile:--file \"<file>\">";
+  for (const bool temp_usable : {true, false}) {
+    SCOPED_TRACE(temp_usable ? "temporary folder usable" : "temporary folder below a file");
+    DeleteFileW(record.c_str());
+    EngineEnvironment tmp(L"TMP", temp_usable ? temp.path() : below_a_file);
+    EngineEnvironment temp_variable(L"TEMP", temp_usable ? temp.path() : below_a_file);
+    EngineSession s;
+    ASSERT_TRUE(s.Start(L"send SetCrashReportPath 1 " + Quote(below_a_file) +
+                        L" send SetShowDialog 1 false " + L"send AddFile 2 " +
+                        Quote(files.path() + L"\\player.log") + L" d " + L"send SetBugReporterAppPath 1 " +
+                        test::EngineArgument(reporter) + L" await fault 0 90000 terminate hang"))
+        << s.failure;
+    ASSERT_TRUE(s.Continue("'SetBugReporterAppPath'")) << s.failure;
+    EXPECT_EQ(s.HandlerResult(), 0) << "a non-fatal crash keeps the session watching";
+    const std::string out = s.engine.OutputSoFar();
+    const std::vector<std::string> lines = test::ReadArgsRecord(record, test::Scaled(kLongWait));
+    if (temp_usable) {
+      ASSERT_EQ(lines.size(), 7u) << out;
+      EXPECT_FALSE(Contains(out, "Couldn't create crash dump directory")) << out;
+      const auto folders = SubFolders(temp.path());
+      ASSERT_EQ(folders.size(), 1u) << out;
+      const std::string folder = WideToUtf8(temp.path() + L"\\" + folders[0]);
+      EXPECT_EQ(lines[3], folder + "\\crash.dmp");
+      EXPECT_EQ(lines[5], folder + "\\player.log");
+    } else {
+      const std::string temp_folder = WideToUtf8(below_a_file) + "\\Crash_";
+      EXPECT_TRUE(Contains(out, "Couldn't create crash dump directory: " + temp_folder)) << out;
+      EXPECT_TRUE(Contains(out, "Failed to generate minidump at '" + temp_folder)) << out;
+      const std::string source = WideToUtf8(files.path() + L"\\player.log");
+      EXPECT_TRUE(
+          Contains(out, "Failed to copy \"" + source + "\" to crash report folder at \"" + temp_folder))
+          << out;
+      const std::vector<std::string> expected = {"--out", WideToUtf8(record), "--file", source, "end"};
+      EXPECT_EQ(lines, expected) << out;
+    }
+  }
+}
+
 // The reader thread goes on applying commands while the crash is processed;
 // the report is made from one consistent copy of the settings.
 TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
@@ -386,9 +580,14 @@ TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
   ASSERT_TRUE(s.Start(CrashPathCommand(crashes) +
                       L"send SetMetaData 2 ReportJson {} send SetLogBufferSize 1 50 " +
                       L"send SetUserMetaData 2 marker " + Utf8ToWide(marker) +
-                      L" await stream 300 fault 0 90000 stream-join terminate hang"))
+                      L" await stream 300 await fault 0 90000 stream-join terminate hang"))
       << s.failure;
   ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
+  // The crash comes once the handler has taken the second round of the stream
+  // (its value of 'a's), so the first round's value and log message are in the
+  // settings and the report has some of the stream to show, while the rest of
+  // it keeps coming during the crash.
+  ASSERT_TRUE(s.Continue("'stream' '" + std::string(1000, 'a') + "' ")) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);
   ASSERT_TRUE(Contains(s.engine.OutputSoFar(), "engine: crash response received"));
   const auto reports = TakeCachedReports(marker);
@@ -396,24 +595,24 @@ TEST(ProcessCrash, CommandsStreamingDuringACrashLeaveTheReportWhole) {
   rapidjson::Document doc;
   doc.Parse(reports[0].c_str());
   ASSERT_FALSE(doc.HasParseError());
+  // A torn copy would show a value or message that mixes two rounds.
+  int streamed_values = 0;
   for (const auto& entry : doc["user_metadata"].GetArray()) {
-    for (auto member = entry.MemberBegin(); member != entry.MemberEnd(); ++member) {
-      if (!member->value.IsString()) continue;
-      const std::string value = member->value.GetString();
-      if (value.size() == 1000) {
-        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
-      }
-    }
+    if (std::string(entry["key"].GetString()) != "stream") continue;
+    const std::string value = entry["value"].GetString();
+    ASSERT_EQ(value.size(), 1000u);
+    EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
+    ++streamed_values;
   }
+  EXPECT_EQ(streamed_values, 1);
+  int streamed_messages = 0;
   for (const auto& log : doc["log_messages"].GetArray()) {
-    for (auto member = log.MemberBegin(); member != log.MemberEnd(); ++member) {
-      if (!member->value.IsString()) continue;
-      const std::string value = member->value.GetString();
-      if (value.size() == 900) {
-        EXPECT_EQ(value.find_first_not_of(value[0]), std::string::npos);
-      }
-    }
+    const std::string message = log["message"].GetString();
+    ASSERT_EQ(message.size(), 900u);
+    EXPECT_EQ(message.find_first_not_of(message[0]), std::string::npos);
+    ++streamed_messages;
   }
+  EXPECT_GE(streamed_messages, 1);
 }
 
 }  // namespace

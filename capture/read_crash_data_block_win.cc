@@ -3,9 +3,40 @@
 #include <cstring>
 
 #include "base/diag_output.h"
+#include "capture/read_crash_data_block.h"
 #include "client/protocol.h"
 
 namespace nelko {
+namespace {
+
+// The portable images of the checked fields sit where the system's types
+// have them, in both builds.
+#if defined(_WIN64)
+using WireBlock = X64CrashDataBlock;
+using WireRecord = X64ExceptionRecord;
+using WireContext = X64Context;
+#else
+using WireBlock = X86WireCrashDataBlock;
+using WireRecord = X86ExceptionRecord;
+using WireContext = X86Context;
+#endif
+#if defined(_WIN64)
+static_assert(kKnownContextFlags == CONTEXT_ALL, "context flags");
+#else
+static_assert(kKnownContextFlags == (CONTEXT_ALL | CONTEXT_EXTENDED_REGISTERS), "context flags");
+#endif
+static_assert(kMaxExceptionParameters == EXCEPTION_MAXIMUM_PARAMETERS, "exception record room");
+static_assert(sizeof(WireBlock) == sizeof(CrashDataBlock), "block layout");
+static_assert(offsetof(WireBlock, exceptionRecord) == offsetof(CrashDataBlock, exceptionRecord), "layout");
+static_assert(offsetof(WireBlock, context) == offsetof(CrashDataBlock, context), "block layout");
+static_assert(sizeof(WireRecord) == sizeof(EXCEPTION_RECORD), "exception record layout");
+static_assert(offsetof(WireRecord, ExceptionRecord) == offsetof(EXCEPTION_RECORD, ExceptionRecord), "layout");
+static_assert(offsetof(WireRecord, NumberParameters) == offsetof(EXCEPTION_RECORD, NumberParameters),
+              "layout");
+static_assert(sizeof(WireContext) == sizeof(CONTEXT), "context layout");
+static_assert(offsetof(WireContext, ContextFlags) == offsetof(CONTEXT, ContextFlags), "context layout");
+
+}  // namespace
 
 int32_t ReadCrashDataBlock(HANDLE process, uint32_t process_id, uintptr_t address, CrashDataBlock* block) {
   std::memset(static_cast<void*>(block), 0, sizeof(*block));
@@ -17,24 +48,12 @@ int32_t ReadCrashDataBlock(HANDLE process, uint32_t process_id, uintptr_t addres
                reinterpret_cast<void*>(address), static_cast<int>(kCrashBlockSize));
     return kCrashBlockUnreadable;
   }
-  if (block->magic != kCrashBlockMagic) {
-    DiagPrintf("Crash data sent by PID %d is corrupt: expected magic '0x%llx' but got '0x%llx'\n",
-               static_cast<int>(process_id), static_cast<unsigned long long>(kCrashBlockMagic),
-               static_cast<unsigned long long>(block->magic));
-    return kCrashBlockCorrupt;
-  }
-  if (block->size != kCrashBlockSize) {
-    DiagPrintf("Crash data sent by PID %d is corrupt: expected size %d but got %d\n",
-               static_cast<int>(process_id), static_cast<int>(kCrashBlockSize),
-               static_cast<int>(block->size));
-    return kCrashBlockCorrupt;
-  }
-  if (block->pid != process_id) {
-    DiagPrintf("Crash data sent by PID %d is corrupt: expected to agree on PID but got %d\n",
-               static_cast<int>(process_id), static_cast<int>(block->pid));
-    return kCrashBlockCorrupt;
-  }
-  return 0;
+  const CrashBlockCheck check = AcceptCrashDataBlock(*block, process_id, kCrashBlockSize, kKnownContextFlags);
+  if (check == CrashBlockCheck::kValid) return 0;
+  char line[256];
+  FormatCrashBlockCheck(line, sizeof(line), check, *block, process_id, kCrashBlockSize);
+  DiagPrintf("%s", line);
+  return kCrashBlockCorrupt;
 }
 
 }  // namespace nelko

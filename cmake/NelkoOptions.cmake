@@ -29,10 +29,17 @@ if(NOT NELKO_UPLOAD_BASE_URL MATCHES "^https://[^\"\\\\ ]+[^/\"\\\\ ]$")
   message(FATAL_ERROR "NELKO_UPLOAD_BASE_URL must be an https URL without quotes, backslashes, blanks "
                       "or a trailing slash: '${NELKO_UPLOAD_BASE_URL}'")
 endif()
-# The local collector's port when the endpoint is one on this machine; the
-# end-to-end upload tests need it.
-set(NELKO_COLLECTOR_PORT "")
+# The port of the local collector that the upload tests run (tools/collector);
+# a second one, with a certificate nobody trusts, listens on the next port.
+# When the built-in endpoint is that collector ("https://localhost:<port>"),
+# its port is the endpoint's and the tests that go through the built-in
+# endpoint (upload mode of the real handler) are built too; with any other
+# endpoint only the tests that name the collector's URL themselves are.
+set(NELKO_COLLECTOR_PORT 47443 CACHE STRING
+    "Port of the upload tests' local collector when the built-in endpoint is not on localhost")
+set(NELKO_ENDPOINT_IS_COLLECTOR OFF)
 if(NELKO_UPLOAD_BASE_URL MATCHES "^https://localhost:([0-9]+)$")
+  set(NELKO_ENDPOINT_IS_COLLECTOR ON)
   set(NELKO_COLLECTOR_PORT ${CMAKE_MATCH_1})
 endif()
 # Where the collector of the upload tests stores what it received, and the

@@ -150,6 +150,13 @@ int32_t RunAttachSession(int& count, wchar_t** vector, CrashPipeline pipeline,
         result = EngineEnded(objects.process.get(), pid, hooks);
         break;
       case WAIT_OBJECT_0 + 1: {
+        // An engine writes its last log lines, files and metadata and then
+        // signals at once: they belong in this crash's report.
+        if (!CatchUpWithPipe(channel) && WaitForSingleObject(channel.thread.get(), 0) == WAIT_TIMEOUT) {
+          DiagPrintf(
+              "Crash handler's message reader has not caught up with the engine's messages; "
+              "handling the crash with what it has applied\n");
+        }
         ScopedHandle full(OpenProcess(PROCESS_ALL_ACCESS, FALSE, process_id));
         if (!full) {
           DiagPrintf("Couldn't attach to process PID %d\n", pid);

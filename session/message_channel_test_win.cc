@@ -123,6 +123,28 @@ DWORD WINAPI AllocateAndPrint(void*) {
   return 0;
 }
 
+// Catching up before a crash: a burst written just before is applied whole;
+// a reader already blocked in its read answers too; a message the engine
+// never finished does not hold the crash, and is applied once its rest
+// arrives.
+TEST_F(ChannelTest, CatchingUpAppliesABurstWholeAndIsNotHeldByAnUnfinishedMessage) {
+  std::string burst;
+  for (int i = 0; i <= 300; ++i) burst += client::EncodeMessage({"SetInfo", std::to_string(i)});
+  ASSERT_TRUE(StartChannel(channel_));
+  Write(burst);
+  EXPECT_TRUE(CatchUpWithPipe(channel_));
+  EXPECT_EQ(Info(), "300");
+  // Asked again, the reader is woken from its read to look, and reads on.
+  EXPECT_TRUE(CatchUpWithPipe(channel_));
+
+  const std::string last = client::EncodeMessage({"SetInfo", "unfinished"});
+  Write(last.substr(0, 10));
+  EXPECT_FALSE(CatchUpWithPipe(channel_));
+  EXPECT_EQ(Info(), "300");
+  Write(last.substr(10));
+  WaitForInfo("unfinished");
+}
+
 // Whatever moment the reader is stopped at, the main thread must be able to
 // allocate and print afterwards: a reader killed inside the heap or the C
 // runtime's stream would leave their locks held for ever.

@@ -14,25 +14,51 @@ namespace {
 // the heap's, the C runtime's or the loader's lock.
 class PipeSource : public ByteSource {
  public:
-  PipeSource(HANDLE pipe, ScopedCriticalSection& section) : pipe_(pipe), section_(section) {}
+  // The handle is taken once: StopChannel closes the channel's own while a
+  // read may still be under way.
+  explicit PipeSource(MessageChannel& channel) : channel_(channel), pipe_(channel.input.get()) {}
+  void set_reader(const MessageReader* reader) { reader_ = reader; }
   bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
     const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-    DWORD read = 0;
-    LeaveCriticalSection(section_.get());
-    const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
-    const DWORD last_error = GetLastError();
-    EnterCriticalSection(section_.get());
-    if (!ok) {
-      *error = last_error;
-      return false;
+    for (;;) {
+      const bool idle = reader_ != nullptr && reader_->idle();
+      if (idle) AnswerCatchUp();
+      DWORD read = 0;
+      channel_.waiting.store(idle);
+      LeaveCriticalSection(channel_.critical_section.get());
+      const BOOL ok = ReadFile(pipe_, buffer, want, &read, nullptr);
+      const DWORD last_error = GetLastError();
+      channel_.waiting.store(false);
+      channel_.progress.fetch_add(1);
+      EnterCriticalSection(channel_.critical_section.get());
+      // A read cancelled to ask for a catch-up is read again; one cancelled
+      // by StopChannel ends the reader.
+      if (!ok && last_error == ERROR_OPERATION_ABORTED && !channel_.stop_requested.load()) continue;
+      if (!ok) {
+        *error = last_error;
+        return false;
+      }
+      *got = read;
+      return true;
     }
-    *got = read;
-    return true;
   }
 
  private:
+  // Between two messages, every message before is applied: when the pipe
+  // holds nothing more, the reader has caught up with what was asked.
+  void AnswerCatchUp() {
+    const uint32_t asked = channel_.catch_up_asked.load();
+    if (asked == channel_.catch_up_answered.load()) return;
+    DWORD available = 0;
+    // A handle that is no pipe (a file) has nothing waiting in it.
+    if (!PeekNamedPipe(pipe_, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+      channel_.catch_up_answered.store(asked);
+    }
+  }
+
+  MessageChannel& channel_;
   HANDLE pipe_;
-  ScopedCriticalSection& section_;
+  const MessageReader* reader_ = nullptr;
 };
 
 // The ends of a pipe that mean "the engine is gone or we were stopped",
@@ -95,12 +121,14 @@ DWORD WINAPI ReaderThread(void* parameter) {
 namespace {
 
 DWORD ReadMessages(MessageChannel& channel) {
-  PipeSource source(channel.input.get(), channel.critical_section);
+  PipeSource source(channel);
   MessageReader reader(source);
+  source.set_reader(&reader);
   while (!channel.stop_requested.load()) {
     switch (reader.Next()) {
       case MessageReader::Status::kMessage:
         channel.handler->HandleMessage(reader.data(), reader.size());
+        channel.progress.fetch_add(1);
         break;
       case MessageReader::Status::kEnd:
         return 0;
@@ -120,6 +148,38 @@ DWORD ReadMessages(MessageChannel& channel) {
 }
 
 }  // namespace
+
+bool CatchUpWithPipe(MessageChannel& channel, const CatchUpLimits& limits) {
+  HANDLE thread = channel.thread.get();
+  if (thread == nullptr || thread == INVALID_HANDLE_VALUE) return false;
+  const auto cancel = reinterpret_cast<CancelFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CancelSynchronousIo")));
+  const uint32_t asked = channel.catch_up_asked.fetch_add(1) + 1;
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG moved = start;
+  uint32_t seen = channel.progress.load();
+  // Each wait on the thread doubles as the pause between two looks.
+  for (;;) {
+    if (channel.catch_up_answered.load() == asked) return true;
+    const ULONGLONG now = GetTickCount64();
+    const uint32_t progress = channel.progress.load();
+    if (progress != seen) {
+      seen = progress;
+      moved = now;
+    }
+    if (channel.waiting.load()) {
+      // Blocked between two messages: wake it to look at the pipe. A cancel
+      // that finds it not yet in its read fails, and is tried again.
+      if (cancel != nullptr) {
+        cancel(thread);
+      } else if (now - moved >= limits.settle_ms) {
+        return true;
+      }
+    }
+    if (now - moved >= limits.stall_ms || now - start >= limits.limit_ms) return false;
+    if (WaitForSingleObject(thread, 1) != WAIT_TIMEOUT) return false;
+  }
+}
 
 bool StartChannel(MessageChannel& channel) {
   channel.thread.reset(CreateThread(nullptr, 0, &ReaderThread, &channel, 0, nullptr));

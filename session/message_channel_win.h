@@ -24,6 +24,14 @@ struct MessageChannel {
   // a reader that must be killed is never killed holding a lock.
   ScopedCriticalSection critical_section;
   std::atomic<bool> stop_requested{false};
+  // For CatchUpWithPipe: the reader is blocked in its read between two
+  // messages with nothing read ahead (`waiting`); a count that moves each
+  // time a read returns or a message has been applied; the last catch-up
+  // asked for, and the last one the reader answered.
+  std::atomic<bool> waiting{false};
+  std::atomic<uint32_t> progress{0};
+  std::atomic<uint32_t> catch_up_asked{0};
+  std::atomic<uint32_t> catch_up_answered{0};
 };
 
 // The reader thread's routine; `parameter` is the MessageChannel. Returns 0
@@ -40,6 +48,26 @@ struct StopChannelHooks {
   BOOL(WINAPI* cancel)(HANDLE thread) = nullptr;
   bool cancel_missing = false;
 };
+
+// Lets the reader apply what the engine wrote into the pipe before a crash:
+// an engine writes its last log lines, files and metadata and signals the
+// crash at once, and the report must not miss them. The reader answers once
+// it has applied every message and finds the pipe empty itself, between two
+// messages; a reader blocked in its read is woken to look (its read is
+// cancelled, which loses nothing). Only the reader touches the pipe: another
+// thread's call on a synchronous handle would wait behind the reader's read,
+// and could not see a read that has taken bytes but not yet returned.
+// Returns true once answered; false when the reader ended, made no progress
+// for `stall_ms` (a message the engine never finished), or `limit_ms`
+// passed (an engine that never stops writing). Without the system's cancel
+// function a blocked reader cannot be asked: one found waiting between two
+// messages for `settle_ms` is taken as caught up.
+struct CatchUpLimits {
+  DWORD stall_ms = 250;
+  DWORD limit_ms = 1000;
+  DWORD settle_ms = 50;
+};
+bool CatchUpWithPipe(MessageChannel& channel, const CatchUpLimits& limits = {});
 
 // Limits of StopChannel: a cancel that keeps failing is tried this many
 // times, a second apart, before the reader is killed; a cancelled reader is

@@ -51,8 +51,10 @@ MessageReader::Status MessageReader::Next() {
   // capture, where a 32-bit handler needs its address space).
   if (payload_.capacity() > kKeptPayloadBytes) std::vector<char>().swap(payload_);
   payload_.clear();
+  in_message_ = false;
   Status status = Fill(4);
   if (status != Status::kMessage) return status;
+  in_message_ = true;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(block_.data() + begin_);
   length_ = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
             static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -84,6 +86,7 @@ MessageReader::Status MessageReader::Next() {
     if (!Reserve(payload_.size() + 1)) return Status::kOutOfMemory;
     payload_.push_back('\0');
   }
+  in_message_ = false;
   return Status::kMessage;
 }
 

@@ -47,6 +47,10 @@ class MessageReader {
   // single byte NUL); valid until the next call.
   Status Next();
 
+  // True between messages with nothing read ahead: a read the reader makes
+  // now waits for a new message, not for the rest of one.
+  bool idle() const { return !in_message_ && begin_ == end_; }
+
   const char* data() const { return payload_.data(); }
   size_t size() const { return payload_.size(); }
   uint32_t error() const { return error_; }
@@ -69,6 +73,7 @@ class MessageReader {
   std::vector<char> payload_;
   uint32_t error_ = 0;
   uint32_t length_ = 0;
+  bool in_message_ = false;
   size_t allocation_limit_ = std::numeric_limits<size_t>::max();
 };
 

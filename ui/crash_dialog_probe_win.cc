@@ -3,14 +3,16 @@
 // on standard output, so a test can drive the window and watch it:
 //   crash_dialog_probe <executable path> <app name> <info>
 // Commands: "progress N", "finish" (waits for the user), "close", "open",
-// "show" (a second Show), "layout" (the scale and the sizes of the two icons
-// the window shows). Exit code 0, or 2 when the window did not show.
+// "show" (a second Show), "layout" (the scale, the sizes of the two icons
+// the window shows and the colour of the application icon's middle pixel). Exit code 0, or 2 when the window
+// did not show.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "capture/crash_dialog.h"
 #include "ui/crash_dialog_resources.h"
@@ -40,6 +42,40 @@ std::string IconSize(HWND dialog, int control_id) {
   return std::to_string(bitmap.bmWidth) + "x" + std::to_string(bitmap.bmHeight);
 }
 
+// The colour of the icon's middle pixel as RRGGBB, which tells one icon from
+// another.
+std::string IconMiddle(HWND dialog, int control_id) {
+  const auto icon =
+      reinterpret_cast<HICON>(SendDlgItemMessageW(dialog, control_id, STM_GETIMAGE, IMAGE_ICON, 0));
+  ICONINFO info{};
+  if (icon == nullptr || !GetIconInfo(icon, &info)) return "none";
+  std::string text = "none";
+  BITMAP bitmap{};
+  if (info.hbmColor != nullptr && GetObjectW(info.hbmColor, sizeof(bitmap), &bitmap) != 0 &&
+      bitmap.bmWidth > 0 && bitmap.bmHeight > 0) {
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = bitmap.bmWidth;
+    format.bmiHeader.biHeight = -bitmap.bmHeight;  // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<size_t>(bitmap.bmWidth) * bitmap.bmHeight);
+    HDC screen = GetDC(nullptr);
+    if (GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS) != 0) {
+      char hex[8];
+      const DWORD middle =
+          pixels[static_cast<size_t>(bitmap.bmHeight / 2) * bitmap.bmWidth + bitmap.bmWidth / 2];
+      std::snprintf(hex, sizeof(hex), "%06lx", static_cast<unsigned long>(middle & 0xFFFFFFu));
+      text = hex;
+    }
+    ReleaseDC(nullptr, screen);
+  }
+  if (info.hbmColor != nullptr) DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) DeleteObject(info.hbmMask);
+  return text;
+}
+
 void PrintLayout() {
   HWND dialog = nullptr;
   EnumWindows(&KeepOwnDialog, reinterpret_cast<LPARAM>(&dialog));
@@ -47,8 +83,9 @@ void PrintLayout() {
     std::printf("layout none\n");
     return;
   }
-  std::printf("layout scale %g app %s badge %s\n", nelko::WindowDisplayScale(dialog),
-              IconSize(dialog, IDC_APP_ICON).c_str(), IconSize(dialog, IDC_BADGE_ICON).c_str());
+  std::printf("layout scale %g app %s badge %s app middle %s\n", nelko::WindowDisplayScale(dialog),
+              IconSize(dialog, IDC_APP_ICON).c_str(), IconSize(dialog, IDC_BADGE_ICON).c_str(),
+              IconMiddle(dialog, IDC_APP_ICON).c_str());
 }
 
 }  // namespace

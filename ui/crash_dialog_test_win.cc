@@ -268,11 +268,14 @@ TEST(CrashDialogWindowTest, IconsAndBarAreLaidOutAtTheWindowsScale) {
 TEST(CrashDialogWindowTest, TheCrashedExecutablesIconIsShownAtTheWindowsScale) {
   SKIP_WITHOUT_DISPLAY();
   DialogProbe probe;
-  ASSERT_TRUE(probe.Start(SiblingPath(L"NelkoCrashHandler.exe"), L"Handler", L"own icon"));
+  // A crashed program whose only icon is an orange square under an id of
+  // its own: the window shows that, not the handler's built-in icon.
+  ASSERT_TRUE(probe.Start(SiblingPath(L"own_icon_probe.exe"), L"Game", L"own icon"));
   ASSERT_TRUE(probe.Expect("shown 1"));
   const float scale = probe.Scale();
   const int app = ScalePixels(scale, kCrashDialogAppIconSize);
   ASSERT_TRUE(probe.Expect("app " + std::to_string(app) + "x" + std::to_string(app)));
+  ASSERT_TRUE(probe.Expect("app middle e07010"));
   ASSERT_TRUE(probe.Command("close", "close 1 open 0"));
 }
 

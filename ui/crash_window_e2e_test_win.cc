@@ -163,9 +163,14 @@ TEST(CrashWindowEndToEnd, WithoutWaitingForTheUserTheWindowClosesByItself) {
       << s.failure;
   ASSERT_TRUE(s.Continue("'closes'")) << s.failure;
 
+  // The window comes up while the crash is handled (writing the dump alone
+  // keeps it there for a good while) ...
+  const HWND dialog = s.WaitForDialog();
+  ASSERT_NE(dialog, nullptr) << s.engine.OutputSoFar();
   ASSERT_TRUE(s.engine.WaitForOutput(kResponse, kLongWait)) << s.engine.OutputSoFar();
-  // Nothing closes it but the handler itself.
+  // ... and goes away by itself: nothing else closes it.
   EXPECT_TRUE(s.WaitForNoDialog());
+  EXPECT_FALSE(IsWindow(dialog));
   EXPECT_TRUE(s.HandlerRunning());
   ASSERT_TRUE(s.Continue()) << s.failure;
   EXPECT_EQ(s.HandlerResult(), 0);

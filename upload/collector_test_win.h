@@ -1,22 +1,39 @@
 #pragma once
-// Test helpers around the local collector (tools/collector): the base URL of
-// the build's endpoint, and what the collector stored per project id.
+// Test helpers around the local collectors (tools/collector): their ports,
+// folders and base URL, and what the collector stored per project id.
+#include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "report/report_cache_win.h"
 
 namespace nelko::test {
 
-#ifndef NELKO_COLLECTOR_PORT
-#error "the upload tests need the build's endpoint on localhost (NELKO_UPLOAD_BASE_URL)"
-#endif
+// The collector's port and folder come from the environment that ctest gives
+// the upload tests (upload/CMakeLists.txt), so any build with tests compiles,
+// whatever endpoint is built in. A test run by hand without them fails here,
+// saying what is missing, rather than talking to some other server.
+inline std::string CollectorSetting(const char* name) {
+  char value[1024];
+  const DWORD n = GetEnvironmentVariableA(name, value, sizeof(value));
+  if (n == 0 || n >= sizeof(value)) {
+    ADD_FAILURE() << name << " is not set: run the upload tests through ctest, which starts the collector";
+    return std::string();
+  }
+  return std::string(value, n);
+}
 
-constexpr unsigned kCollectorPort = NELKO_COLLECTOR_PORT;
+inline unsigned CollectorPort() {
+  return static_cast<unsigned>(std::atoi(CollectorSetting("NELKO_COLLECTOR_PORT").c_str()));
+}
 
-inline std::string CollectorBaseUrl() { return "https://localhost:" + std::to_string(kCollectorPort); }
+// The folder where the collector stores what it received, as a Windows path.
+inline std::string CollectorStore() { return CollectorSetting("NELKO_COLLECTOR_STORE"); }
+
+inline std::string CollectorBaseUrl() { return "https://localhost:" + std::to_string(CollectorPort()); }
 
 // A project id no other run of the tests uses: the collector answers by its
 // prefix ("status-301-", "status-none-", "hold-") and files what it got
@@ -49,7 +66,7 @@ struct Received {
 };
 
 inline std::string CollectorFile(const std::string& project, int n, const char* suffix) {
-  return std::string(NELKO_COLLECTOR_STORE) + "/" + project + "/" + std::to_string(n) + "." + suffix;
+  return CollectorStore() + "/" + project + "/" + std::to_string(n) + "." + suffix;
 }
 
 inline Received ReceivedRequest(const std::string& project, int n) {
@@ -70,9 +87,15 @@ inline int ReceivedCount(const std::string& project) {
 
 // Lets the collector answer a "hold-" request.
 inline void ReleaseHeldRequest(const std::string& project) {
-  const std::string path = std::string(NELKO_COLLECTOR_STORE) + "/" + project + ".release";
+  const std::string path = CollectorStore() + "/" + project + ".release";
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+inline std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
 }
 
 // Whether this process runs as a Windows user of its own (ctest gives each
@@ -83,7 +106,8 @@ inline bool UseOwnReportCache(const std::wstring& prefix, std::wstring* cache, s
   wchar_t user[256];
   const DWORD n = GetEnvironmentVariableW(L"USER", user, 256);
   if (n == 0 || n >= 256 || std::wstring(user, n).rfind(prefix, 0) != 0) {
-    *why = "run through ctest, which gives the test a user and report cache of its own";
+    *why = "no Windows user of its own: USER does not begin with " + Narrow(prefix) +
+           " (ctest sets it per upload test)";
     return false;
   }
   // The known folder LocalLow exists only once created; without it the
@@ -92,7 +116,7 @@ inline bool UseOwnReportCache(const std::wstring& prefix, std::wstring* cache, s
   wchar_t profile[MAX_PATH];
   const DWORD m = GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
   if (m == 0 || m >= MAX_PATH) {
-    *why = "no USERPROFILE";
+    *why = "no user profile: USERPROFILE is not set";
     return false;
   }
   const std::wstring profiles(profile, std::wstring(profile, m).rfind(L'\\') + 1);
@@ -100,7 +124,8 @@ inline bool UseOwnReportCache(const std::wstring& prefix, std::wstring* cache, s
   SHCreateDirectoryExW(nullptr, local_low.c_str(), nullptr);
   *cache = nelko::GetCacheFolder();
   if (*cache != local_low + L"\\Nelko\\CrashReports\\") {
-    *why = "the report cache is not in this user's LocalLow";
+    *why = "no report cache of its own: the cache is " + Narrow(*cache) + ", not in this user's " +
+           Narrow(local_low);
     return false;
   }
   return true;

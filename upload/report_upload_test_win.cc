@@ -9,9 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "base/text_win.h"
+#include "capture/capture_test_files_win.h"
+#include "report/report_cache_win.h"
 #include "tests/support/diag_capture.h"
 #include "upload/collector_test_win.h"
 #include "upload/multipart_body.h"
+#include "upload/upload_mode_win.h"
 #include "upload/url_parts_win.h"
 
 namespace nelko {
@@ -115,7 +119,7 @@ TEST(ReportUpload, RedirectsAreNotFollowed) {
     EXPECT_EQ(upload.output, "Upload of " + std::to_string(kBodyOverhead + 6) + " bytes to server '" +
                                  Url(project) + "' completed, the server responded with code " + code + "\n");
     bool followed = false;
-    test::ReadWhole(std::string(NELKO_COLLECTOR_STORE) + "/" + target + "/get", &followed);
+    test::ReadWhole(test::CollectorStore() + "/" + target + "/get", &followed);
     EXPECT_FALSE(followed) << code;
     EXPECT_EQ(test::ReceivedCount(target), 0) << code;
   }
@@ -152,11 +156,11 @@ TEST(ReportUpload, ClosedPortFailsToSend) {
 
 TEST(ReportUpload, OnlyHttpsIsAccepted) {
   const std::string project = UniqueProjectId("status-201-");
-  Upload upload = Post(Report(project), "http://localhost:" + std::to_string(test::kCollectorPort));
+  Upload upload = Post(Report(project), "http://localhost:" + std::to_string(test::CollectorPort()));
   EXPECT_EQ(upload.status, CacheStatus::kFailedToUpload);
   EXPECT_EQ(upload.output, "Invalid URL scheme 'http' (expected 'https').\n");
   // The scheme is compared as written.
-  upload = Post(Report(project), "HTTPS://localhost:" + std::to_string(test::kCollectorPort));
+  upload = Post(Report(project), "HTTPS://localhost:" + std::to_string(test::CollectorPort()));
   EXPECT_EQ(upload.status, CacheStatus::kFailedToUpload);
   EXPECT_EQ(upload.output, "Invalid URL scheme 'HTTPS' (expected 'https').\n");
   EXPECT_EQ(test::ReceivedCount(project), 0);
@@ -173,6 +177,61 @@ TEST(ReportUpload, ProjectIdIsPercentEncodedInThePath) {
   }
   ASSERT_EQ(test::ReceivedCount(folder), 1);
   EXPECT_NE(test::ReceivedRequest(folder, 0).record.find("%2F..%2Fx%20y/reports"), std::string::npos);
+}
+
+// A server whose certificate the system does not accept gets nothing: not a
+// certificate from an authority nobody trusts (the second collector), nor
+// the trusted collector's own certificate reached under a name it does not
+// carry. Upload mode's loop reports "Failed to upload" (8) and keeps both
+// files, and the server receives no request, so no second try with weaker
+// checks took place.
+TEST(UploadTrust, AnUntrustedCertificateOrAWrongNameFailsAndKeepsBothFiles) {
+  static_assert(static_cast<int>(CacheStatus::kFailedToUpload) == 8, "result 8");
+  const std::string untrusted_port = test::CollectorSetting("NELKO_UNTRUSTED_COLLECTOR_PORT");
+  const std::string untrusted_store = test::CollectorSetting("NELKO_UNTRUSTED_COLLECTOR_STORE");
+  ASSERT_FALSE(untrusted_port.empty() || untrusted_store.empty());
+  // The certificate errors: 12045 is Windows' "invalid authority", for which
+  // Wine gives 12057; 12038 the wrong name. A closed port (12029) would mean
+  // that no server was there to refuse.
+  const struct {
+    const char* what;
+    std::string base_url;
+    std::string store;
+    int code;
+    int other_code;
+  } servers[] = {
+      {"untrusted authority", "https://localhost:" + untrusted_port, untrusted_store, 12045, 12057},
+      {"name mismatch", "https://127.0.0.1:" + std::to_string(test::CollectorPort()), test::CollectorStore(),
+       12038, 12038},
+  };
+  for (const auto& server : servers) {
+    SCOPED_TRACE(server.what);
+    test::TempFolder cache(L"trust");
+    const std::string project = UniqueProjectId("status-201-");
+    const std::wstring path = cache.path() + L"\\CrashReport2026-03-05_142301042.json.gz";
+    const std::string data("\x1f\x8b\x08\0zz", 6);
+    ASSERT_EQ(WriteCachedReport(path, data, project), CacheStatus::kOk);
+    const std::string metadata = test::ReadWhole(WideToUtf8(MetaPathFor(path)));
+
+    test::DiagCapture capture;
+    UploadCachedReports({path}, false, server.base_url.c_str());
+    const std::string output = capture.Take();
+
+    const std::string url = server.base_url + "/api/v2/projects/" + project + "/reports";
+    const std::string send_failed = "Found 1 potential reports:\n .. " + WideToUtf8(path) +
+                                    ": Failed to upload " + std::to_string(kBodyOverhead + data.size()) +
+                                    " bytes to server '" + url + "' (code ";
+    ASSERT_EQ(output.rfind(send_failed, 0), 0u) << output;
+    const int code = std::atoi(output.c_str() + send_failed.size());
+    EXPECT_TRUE(code == server.code || code == server.other_code) << output;
+    EXPECT_EQ(output.substr(output.find(')', send_failed.size())), ")\nFailed to upload\nDone.\n");
+
+    EXPECT_EQ(test::ReadWhole(WideToUtf8(path)), data);
+    EXPECT_EQ(test::ReadWhole(WideToUtf8(MetaPathFor(path))), metadata);
+    bool received = false;
+    test::ReadWhole(server.store + "/" + project + "/0.json", &received);
+    EXPECT_FALSE(received);
+  }
 }
 
 TEST(UrlParts, SplitsEveryPart) {

@@ -222,7 +222,15 @@ std::wstring ReadProcessCommandLine(DWORD pid) {
 ChildResult RunChild(const std::wstring& command_line, std::string_view input, DWORD timeout_ms) {
   ChildResult result;
   ChildProcess child;
-  if (!child.Start(command_line)) return result;
+  if (!child.Start(command_line)) {
+    const DWORD error = GetLastError();
+    std::string line(command_line.size(), '?');
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (command_line[i] < 0x80) line[i] = static_cast<char>(command_line[i]);
+    }
+    result.output = "could not start (error " + std::to_string(error) + "): " + line;
+    return result;
+  }
   result.started = true;
   if (!input.empty()) child.WriteInput(input);
   child.CloseInput();

@@ -80,15 +80,21 @@ class ChildProcess {
 // parameters); empty when it cannot be read.
 std::wstring ReadProcessCommandLine(DWORD pid);
 
+// The exit code RunChild reports for a child that never started: no program
+// exits with it by itself, so a test expecting 0 cannot pass without a child.
+constexpr uint32_t kChildNotStarted = 0xFFFFFFFFu;
+
 struct ChildResult {
   bool started = false;
   bool timed_out = false;
-  uint32_t exit_code = 0;
+  uint32_t exit_code = kChildNotStarted;
   std::string output;
 };
 
 // Runs a command to its end: writes `input`, closes standard input, waits.
 // A child still running at the time limit is killed and reported as timed out.
+// A child that could not start has exit code kChildNotStarted and its output
+// says so.
 ChildResult RunChild(const std::wstring& command_line, std::string_view input = {}, DWORD timeout_ms = 60000);
 
 }  // namespace nelko::test

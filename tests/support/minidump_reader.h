@@ -23,6 +23,8 @@ struct Minidump {
   uint32_t exception_thread_id = 0;
   uint32_t exception_code = 0;
   uint64_t exception_address = 0;
+  uint64_t exception_chain = 0;  // the nested record's address
+  uint32_t exception_parameter_count = 0;
   std::vector<MinidumpModule> modules;
 
   bool HasThread(uint32_t id) const {
@@ -112,9 +114,11 @@ inline Minidump ParseMinidump(const std::string& bytes) {
       }
       modules_seen = true;
     } else if (type == kException) {
-      if (size < 32 || !Read32(bytes, rva, &dump.exception_thread_id) ||
+      if (size < 40 || !Read32(bytes, rva, &dump.exception_thread_id) ||
           !Read32(bytes, rva + 8, &dump.exception_code) ||
-          !Read64(bytes, rva + 24, &dump.exception_address)) {
+          !Read64(bytes, rva + 24, &dump.exception_address) ||
+          !Read64(bytes, rva + 16, &dump.exception_chain) ||
+          !Read32(bytes, rva + 32, &dump.exception_parameter_count)) {
         return dump.error = "bad exception stream", dump;
       }
       dump.has_exception = true;

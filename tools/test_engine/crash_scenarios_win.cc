@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/time_scale.h"
+#include "tools/test_engine/park_step_win.h"
 
 namespace test_engine {
 namespace {
@@ -17,6 +18,8 @@ nelko::client::CrashHandlerClient* g_client = nullptr;
 bool g_fatal = false;
 DWORD g_wait_ms = 0;
 DWORD g_crasher_thread = 0;
+// Set once a fault's crash is signalled (see "ending").
+HANDLE g_crash_signalled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 void Say(const char* format, unsigned long a, unsigned long b = 0) {
   std::printf(format, a, b);
@@ -46,6 +49,9 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* pointers) {
   Say("engine: thread count %lu\n", CountOwnThreads());
   g_client->FillCrashDataBlock(GetCurrentThreadId(), code, g_fatal, pointers->ExceptionRecord,
                                pointers->ContextRecord);
+  // With parked threads, the stand-in managed runtime finds its table.
+  g_client->crash_data_block()->managedContext = test_engine::ParkedManagedContext();
+  SetEvent(g_crash_signalled);
   const bool answered = g_client->SignalCrashAndWait(g_wait_ms);
   std::printf(answered ? "engine: crash response received\n" : "engine: no crash response\n");
   std::fflush(stdout);
@@ -84,6 +90,35 @@ void SignalAndSay(nelko::client::CrashHandlerClient& client, DWORD ms) {
   std::fflush(stdout);
 }
 
+// A block broken in its header (refused by the handler) or in the middle:
+// magic, size and process id intact, a field of the exception record or of
+// the registers wild, as memory corruption in the engine leaves it.
+void CorruptAndSignal(nelko::client::CrashHandlerClient& client, const std::wstring& what, DWORD ms) {
+  CONTEXT context = {};
+  RtlCaptureContext(&context);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = 0xC0000005u;
+  record.NumberParameters = 2;
+  client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true, &record, &context);
+  nelko::CrashDataBlock* block = client.crash_data_block();
+  const bool all = what == L"record";
+  if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
+  if (what == L"size" || what == L"magic-and-size") block->size -= 1;
+  if (what == L"pid") block->pid += 4;
+  if (what == L"parameters" || all) {
+    block->exceptionRecord.NumberParameters = 200000;
+    for (ULONG_PTR& p : block->exceptionRecord.ExceptionInformation) p = 0x5A5A5A5A;
+  }
+  if (what == L"chain" || all) {
+    block->exceptionRecord.ExceptionRecord = reinterpret_cast<EXCEPTION_RECORD*>(uintptr_t{0x10});
+    block->exceptionRecord.ExceptionAddress = reinterpret_cast<void*>(~uintptr_t{0} - 0xF);
+    block->exceptionRecord.ExceptionFlags = 0xFFFFFFFFu;
+  }
+  if (what == L"context" || all) block->context.ContextFlags = 0xFFFFFFFFu;
+  if (what == L"thread" || all) block->crashedThreadId = 0xFFFFFFF0u;
+  SignalAndSay(client, ms);
+}
+
 struct Stream {
   nelko::client::CrashHandlerClient* client = nullptr;
   int count = 0;
@@ -110,6 +145,13 @@ DWORD WINAPI Idle(void*) {
   return 0;
 }
 
+// Ends `ms` (its parameter) after a fault's crash was signalled.
+DWORD WINAPI EndAfterCrash(void* ms) {
+  WaitForSingleObject(g_crash_signalled, INFINITE);
+  Sleep(static_cast<DWORD>(reinterpret_cast<uintptr_t>(ms)));
+  return 0;
+}
+
 }  // namespace
 
 bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t** argv, int& i) {
@@ -119,13 +161,7 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
     Fault(client, arg(1) == L"1", nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"corrupt") {
-    const std::wstring what = arg(1);
-    client.FillCrashDataBlock(GetCurrentThreadId(), 0xC0000005u, true);
-    nelko::CrashDataBlock* block = client.crash_data_block();
-    if (what == L"magic" || what == L"magic-and-size") block->magic ^= 0xFF;
-    if (what == L"size" || what == L"magic-and-size") block->size -= 1;
-    if (what == L"pid") block->pid += 4;
-    SignalAndSay(client, nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
+    CorruptAndSignal(client, arg(1), nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str()))));
     i += 2;
   } else if (step == L"stream") {
     g_stream.client = &client;
@@ -157,6 +193,16 @@ bool RunCrashStep(nelko::client::CrashHandlerClient& client, int argc, wchar_t**
       std::fflush(stdout);
     }
     i += 1;
+  } else if (step == L"ending") {
+    const int n = _wtoi(arg(1).c_str());
+    const DWORD ms = nelko::test::Scaled(static_cast<DWORD>(_wtoi(arg(2).c_str())));
+    for (int k = 1; k <= n; ++k) {
+      const uintptr_t after =
+          static_cast<uintptr_t>(ms) * static_cast<uintptr_t>(k) / static_cast<uintptr_t>(n);
+      CloseHandle(CreateThread(nullptr, 0, EndAfterCrash, reinterpret_cast<void*>(after), 0, nullptr));
+    }
+    Say("engine: %lu ending threads started\n", static_cast<unsigned long>(n));
+    i += 2;
   } else if (step == L"threads") {
     const int n = _wtoi(arg(1).c_str());
     for (int k = 0; k < n; ++k) CloseHandle(CreateThread(nullptr, 0, Idle, nullptr, 0, nullptr));
