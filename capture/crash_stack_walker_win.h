@@ -16,7 +16,10 @@ class CrashStackWalker : public NativeStackWalker {
  public:
   // `reader` may be null (no managed runtime); it must outlive the walker.
   CrashStackWalker(HANDLE process, DWORD process_id, uint32_t options, const ManagedFrameReader* reader)
-      : NativeStackWalker(process, process_id, options, nullptr), reader_(reader) {}
+      : NativeStackWalker(process, process_id, options, nullptr), reader_(reader) {
+    // Its frames carry no names or lines, and its text goes nowhere.
+    LeaveOutTextOnlyLookUps();
+  }
 
   void SetReceiver(FrameReceiver* receiver) { receiver_ = receiver; }
 

@@ -20,6 +20,7 @@
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
 #include "capture/crash_stack_walker_win.h"
+#include "capture/frame_receiver.h"
 #include "capture/managed_frame_reader_win.h"
 #include "capture/native_stack_walker_win.h"
 #include "capture/symbol_engine_win.h"
@@ -253,6 +254,69 @@ TEST_F(CrashWalkTest, WithoutAReceiverThreadTheWalkRecordsNothing) {
   Thread record;
   EXPECT_TRUE(walk.WalkThread(thread.get(), record));  // no BeginReport: no receiver
   EXPECT_TRUE(record.frames().empty());
+}
+
+// The frames a walker makes that looks up every frame's name and line and
+// reads its module's information afresh each time, as the crash walker did
+// before it left out what its report never shows.
+class NamingWalker : public NativeStackWalker {
+ public:
+  NamingWalker(HANDLE process, const ManagedFrameReader* reader)
+      : NativeStackWalker(process, GetProcessId(process), kCrashOptions, nullptr), reader_(reader) {}
+  void OnCallstackEntry(CallstackEventType type, CallstackEntry& entry) override {
+    NativeStackWalker::OnCallstackEntry(type, entry);
+    if (type != CallstackEventType::kLastEntry) frames.push_back(MakeStackFrame(entry, ""));
+  }
+  void OnOutput(const char* /*text*/) override {}
+  bool ResolveSpecialFrame(uintptr_t address, CallstackEntry& entry) override {
+    return reader_ != nullptr && reader_->ResolveFrame(address, entry);
+  }
+  std::vector<StackFrame> frames;
+
+ private:
+  const ManagedFrameReader* reader_;
+};
+
+std::string Describe(const StackFrame& f) {
+  std::ostringstream text;
+  text << f.image_name << " base " << f.image_base_address << " pc " << f.absolute_pc << " rel "
+       << f.relative_pc << " uuid '" << f.image_uuid << "' pdb '" << f.pdb_name << "' user "
+       << f.is_user_image << " managed " << f.managed << " '" << f.managed_frame_desc << "' in-app "
+       << f.inAppDirectory;
+  return text.str();
+}
+
+TEST_F(CrashWalkTest, TheCrashWalkGivesEveryThreadTheFramesOfAWalkerThatNamesEachFrame) {
+  ASSERT_NE(engine_, nullptr);
+  std::vector<const ParkedThread*> parked;
+  for (const auto& t : engine_->threads) {
+    if (t.kind == "chain" || t.kind == "deep") parked.push_back(&t);
+  }
+  ASSERT_GE(parked.size(), 2u);
+  std::vector<std::vector<StackFrame>> walked;
+  {
+    CrashWalk walk(engine_->process(), StubPath(), engine_->managed_context);
+    CrashReport report;
+    walk.BeginReport(report, false);
+    for (const ParkedThread* t : parked) {
+      ScopedHandle thread = engine_->OpenParkedThread(t->id);
+      Thread record;
+      EXPECT_TRUE(walk.WalkThread(thread.get(), record)) << t->id;
+      walked.push_back(record.frames());
+    }
+  }
+  const auto reader = ManagedFrameReader::Create(StubPath(), engine_->process(), engine_->managed_context);
+  ASSERT_NE(reader, nullptr);
+  NamingWalker naming(engine_->process(), reader.get());
+  for (size_t i = 0; i < parked.size(); ++i) {
+    ScopedHandle thread = engine_->OpenParkedThread(parked[i]->id);
+    naming.frames.clear();
+    EXPECT_TRUE(naming.WalkThread(thread.get())) << parked[i]->id;
+    ASSERT_EQ(walked[i].size(), naming.frames.size()) << parked[i]->kind << " " << parked[i]->id;
+    for (size_t k = 0; k < walked[i].size(); ++k) {
+      ASSERT_EQ(Describe(walked[i][k]), Describe(naming.frames[k])) << parked[i]->id << " frame " << k;
+    }
+  }
 }
 
 // The base walker's text: symbol set-up, one module line per module, one

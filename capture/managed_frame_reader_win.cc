@@ -3,14 +3,18 @@
 #include <cstring>
 
 #include "base/text_win.h"
+#include "capture/remote_page_cache_win.h"
 #include "capture/walk_guard_win.h"
 
 namespace nelko {
 
 extern "C" BOOL __cdecl ReadRemoteMemory(void* destination, SIZE_T* bytes_read, uintptr_t remote, SIZE_T size,
                                          void* user_data) {
-  return ReadProcessMemory(static_cast<HANDLE>(user_data), reinterpret_cast<const void*>(remote), destination,
-                           size, bytes_read);
+  // Within a walk, through the walk's cache of the engine's pages.
+  size_t got = 0;
+  const bool ok = ReadRemoteMemoryCached(static_cast<HANDLE>(user_data), remote, destination, size, &got);
+  if (bytes_read != nullptr) *bytes_read = got;
+  return ok ? TRUE : FALSE;
 }
 
 extern "C" void __cdecl ThrowReadException(uint32_t first, uint32_t second, uint32_t third) {

@@ -32,10 +32,6 @@ static_assert(sizeof(void*) != 4 || sizeof(tagMODULEENTRY32) == 548, "x86 toolhe
 static_assert(sizeof(void*) != 4 || sizeof(CONTEXT) == 716, "x86 register state");
 static_assert(sizeof(IMAGEHLP_MODULE64) <= kModuleRecordCopySize, "the module record fits its copy");
 
-// The cache of the collection that is running: the unwinder's read routine
-// has no context of its own.
-thread_local RemotePageCache* t_collecting = nullptr;
-
 // A 32-bit address is sign-extended as the symbol functions expect; a 64-bit
 // one is taken as it is.
 uint64_t WidenAddress(uintptr_t address) {
@@ -98,7 +94,9 @@ NativeStackWalker::NativeStackWalker(HANDLE process, DWORD process_id, uint32_t 
       options_(options),
       entry_(std::make_unique<CallstackEntry>()),
       symbol_record_(kSymbolRecordSize),
-      module_record_(kModuleRecordCopySize) {
+      module_record_(kModuleRecordCopySize),
+      page_cache_(process),
+      runtime_reads_(process) {
   if (search_path != nullptr) search_path_ = search_path;
   addresses_.reserve(kMaxReturnAddresses);
 }
@@ -156,6 +154,9 @@ bool NativeStackWalker::ResolveSpecialFrame(uintptr_t /*address*/, CallstackEntr
 
 bool NativeStackWalker::LoadModules(bool force) {
   if (modules_loaded_ && !force) return true;
+  // What was read of the modules may no longer hold once they are listed again.
+  page_cache_.Clear();
+  module_infos_.clear();
 
   const char* path = nullptr;
   std::string built;
@@ -284,7 +285,9 @@ DWORD NativeStackWalker::RegisterModule(const char* image_path, const char* modu
       result = GetLastError();
     }
   }
-  const uint64_t file_version = (options_ & kOptionFileVersion) ? ReadFileVersion(image.c_str()) : 0;
+  page_cache_.Keep(base, base + size);
+  const uint64_t file_version =
+      (options_ & kOptionFileVersion) && text_look_ups_ ? ReadFileVersion(image.c_str()) : 0;
 
   const char* sym_type = "-unknown-";
   std::string pdb_name;
@@ -321,8 +324,9 @@ bool NativeStackWalker::WalkThread(HANDLE thread) {
 }
 
 void NativeStackWalker::AbandonWalk() {
-  t_collecting = nullptr;
-  page_cache_.Clear();
+  ActiveRemotePageCache::DeactivateAll();
+  page_cache_.Forget();
+  runtime_reads_.Forget();
   module_snapshot_.reset();
   module_list_library_.reset();
   if (suspended_thread_ != nullptr) {
@@ -338,108 +342,68 @@ void NativeStackWalker::AbandonWalk() {
 #if !defined(__x86_64__)
 namespace {
 
-struct RemoteStack {
-  HANDLE process;
-  RemotePageCache* cache;
-};
-
 bool ReadRemoteWord(void* context, uint32_t address, uint32_t* value) {
   // Read through the system even in the handler's own process, so that a
   // broken link is a failed read and not a fault.
-  auto* stack = static_cast<RemoteStack*>(context);
   size_t got = 0;
-  return stack->cache->Read(stack->process, address, value, sizeof(*value), &got);
+  return static_cast<RemotePageCache*>(context)->Read(address, value, sizeof(*value), &got);
 }
 
 }  // namespace
 #endif
 
-bool RemotePageCache::Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    const uint64_t at = address + done;
-    const uint64_t page = at & ~static_cast<uint64_t>(kPageSize - 1);
-    const size_t offset = static_cast<size_t>(at - page);
-    const size_t chunk = std::min(size - done, kPageSize - offset);
-    auto it = pages_.find(page);
-    if (it == pages_.end()) {
-      if (pages_.size() >= kMaxPages) {
-        SIZE_T got = 0;
-        if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), out + done,
-                               chunk, &got) ||
-            got != chunk) {
-          break;
-        }
-        done += chunk;
-        continue;
-      }
-      auto data = std::make_unique<uint8_t[]>(kPageSize);
-      SIZE_T got = 0;
-      // Protection is per page, so a page reads whole or not at all.
-      if (!ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(page)), data.get(),
-                             kPageSize, &got) ||
-          got != kPageSize) {
-        data.reset();
-      }
-      it = pages_.emplace(page, std::move(data)).first;
-    }
-    if (!it->second) break;
-    std::memcpy(out + done, it->second.get() + offset, chunk);
-    done += chunk;
-  }
-  *bytes_read = done;
-  return done == size;
-}
-
 BOOL CALLBACK NativeStackWalker::ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
                                                   LPDWORD bytes_read) {
   size_t got = 0;
-  const bool ok =
-      t_collecting != nullptr
-          ? t_collecting->Read(process, address, buffer, size, &got)
-          : ReadProcessMemory(process, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), buffer,
-                              size, reinterpret_cast<SIZE_T*>(&got));
+  const bool ok = ReadRemoteMemoryCached(process, address, buffer, size, &got);
   if (bytes_read != nullptr) *bytes_read = static_cast<DWORD>(got);
   return ok ? TRUE : FALSE;
 }
 
-#if defined(__x86_64__)
 namespace {
 
 // What NtQueryInformationThread gives for ThreadBasicInformation (0).
 struct ThreadBasicInformation {
   LONG exit_status;
   void* teb;
-  void* client_id[2];
+  void* client_id[2];  // process id, thread id
   KAFFINITY affinity_mask;
   LONG priority;
   LONG base_priority;
 };
+static_assert(sizeof(void*) != 4 || sizeof(ThreadBasicInformation) == 28, "x86 thread basic information");
 
-// How far below the top of its stack a thread's outermost frame may lie.
-constexpr uint64_t kOutermostFrameReach = 4096;
-
-}  // namespace
-
-bool NativeStackWalker::AtTopOfStack(HANDLE thread, uint64_t stack_pointer) const {
+// The thread's id and the address of its thread block, in one call (each
+// call about another process's thread is a trip through the system).
+bool QueryThread(HANDLE thread, DWORD* id, void** teb) {
   using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
   static const auto query = reinterpret_cast<QueryFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
   ThreadBasicInformation info = {};
-  uint64_t stack_base = 0;
+  if (query == nullptr || query(thread, 0, &info, sizeof(info), nullptr) < 0) return false;
+  *id = static_cast<DWORD>(reinterpret_cast<uintptr_t>(info.client_id[1]));
+  *teb = info.teb;
+  return true;
+}
+
+#if defined(__x86_64__)
+// How far below the top of its stack a thread's outermost frame may lie.
+constexpr uint64_t kOutermostFrameReach = 4096;
+
+// The bounds of a thread's stack in `process`, from its thread block.
+bool ReadStackBounds(HANDLE process, void* teb, uint64_t* base, uint64_t* limit) {
+  NT_TIB tib = {};
   SIZE_T got = 0;
-  // Without the thread's stack bounds there is nothing to tell the two
-  // apart: as before, a frame without a caller ends the walk.
-  if (query == nullptr || query(thread, 0, &info, sizeof(info), nullptr) < 0 || info.teb == nullptr ||
-      !ReadProcessMemory(process_, static_cast<char*>(info.teb) + offsetof(NT_TIB, StackBase), &stack_base,
-                         sizeof(stack_base), &got) ||
-      got != sizeof(stack_base)) {
-    return true;
+  if (teb == nullptr || !ReadProcessMemory(process, teb, &tib, sizeof(tib), &got) || got != sizeof(tib)) {
+    return false;
   }
-  return stack_pointer <= stack_base && stack_base - stack_pointer <= kOutermostFrameReach;
+  *base = reinterpret_cast<uintptr_t>(tib.StackBase);
+  *limit = reinterpret_cast<uintptr_t>(tib.StackLimit);
+  return *limit < *base;
 }
 #endif
+
+}  // namespace
 
 bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
 #if defined(__x86_64__)
@@ -447,13 +411,25 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
   // thread is held.
   if (!modules_loaded_) LoadModules(false);
 #endif
+  DWORD thread_id = 0;
+  void* teb = nullptr;
+  if (!QueryThread(thread, &thread_id, &teb)) thread_id = GetThreadId(thread);
   CONTEXT context = {};
-  const bool own_thread = GetThreadId(thread) == GetCurrentThreadId();
+  const bool own_thread = thread_id == GetCurrentThreadId();
+  if (!own_thread) {
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+    suspended_thread_ = thread;
+  }
+#if defined(__x86_64__)
+  // Asked while the thread comes to a stop: the system stops it after
+  // SuspendThread returns, and GetThreadContext waits for that.
+  uint64_t stack_base = 0;
+  uint64_t stack_limit = 0;
+  const bool stack_known = ReadStackBounds(process_, teb, &stack_base, &stack_limit);
+#endif
   if (own_thread) {
     RtlCaptureContext(&context);
   } else {
-    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
-    suspended_thread_ = thread;
     context.ContextFlags = CONTEXT_FULL;
     if (!GetThreadContext(thread, &context)) {
       ResumeThread(thread);
@@ -476,8 +452,9 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
     frame.AddrStack.Offset = context.Rsp;
     frame.AddrStack.Mode = AddrModeFlat;
     CountedSymbolLock lock(*this);
-    page_cache_.Clear();
-    t_collecting = &page_cache_;
+    page_cache_.Forget();
+    if (stack_known) page_cache_.SetStack(stack_limit, stack_base);
+    ActiveRemotePageCache reads(page_cache_);
     uint64_t last_return = 1;
     uint64_t last_stack = 0;
     while (addresses_.size() < kMaxReturnAddresses &&
@@ -492,19 +469,20 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
     // The unwinder also stops when it cannot go on (an unreadable stack, a
     // frame it cannot unwind), and then gives its last frame no caller just
     // as it does the thread's outermost one: only that one lies at the top
-    // of the thread's stack.
-    complete = addresses_.size() >= kMaxReturnAddresses ||
-               (!addresses_.empty() && last_return == 0 && AtTopOfStack(thread, last_stack));
-    t_collecting = nullptr;
-    page_cache_.Clear();
+    // of the thread's stack. Without the stack's bounds there is nothing to
+    // tell the two apart: a frame without a caller ends the walk.
+    const bool at_top =
+        !stack_known || (last_stack <= stack_base && stack_base - last_stack <= kOutermostFrameReach);
+    complete =
+        addresses_.size() >= kMaxReturnAddresses || (!addresses_.empty() && last_return == 0 && at_top);
+    page_cache_.Forget();
   } else {
     complete = false;
   }
 #else
-  RemoteStack stack{process_, &page_cache_};
-  page_cache_.Clear();
-  complete = WalkFramePointerChain(context.Eip, context.Ebp, ReadRemoteWord, &stack, &addresses_);
-  page_cache_.Clear();
+  page_cache_.Forget();
+  complete = WalkFramePointerChain(context.Eip, context.Ebp, ReadRemoteWord, &page_cache_, &addresses_);
+  page_cache_.Forget();
 #endif
 
   if (suspended_thread_ != nullptr) {
@@ -521,7 +499,11 @@ void NativeStackWalker::Symbolise() {
     return;
   }
   CountedSymbolLock lock(*this);
-  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(symbol_record_.data());
+  // The managed runtime reads the same few pages of its tables for every
+  // address; what it reads may change while the engine runs, so only for
+  // this list.
+  runtime_reads_.Forget();
+  ActiveRemotePageCache runtime_reads(runtime_reads_);
   bool reloaded = false;
   CallstackEntry& entry = *entry_;
   bool reported = false;
@@ -531,48 +513,138 @@ void NativeStackWalker::Symbolise() {
     entry.Reset(address);
 
     if (!ResolveSpecialFrame(addresses_[i], entry)) {
-      std::memset(symbol, 0, symbol_record_.size());
-      symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
-      symbol->MaxNameLength = kEntryTextSize;
-      bool found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
-      if (!found) {
-        // A module loaded after the list was taken is found by loading the
-        // list again, once per pass. An address inside a known module only
-        // lacks a symbol: reloading every module cannot help it and costs
-        // far more than the whole lookup.
+      if (text_look_ups_) {
+        LookUpName(entry, reloaded);
+        FillModuleInfo(entry);
+      } else {
+        // As the name look-up would: a module loaded after the list was
+        // taken is found by loading the list again, once per pass.
         if (!reloaded && engine_->sym_get_module_base64(process_, address) == 0) {
           reloaded = true;
           LoadModules(true);
         }
-        found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
-        if (!found) OnDbgHelpErr("SymGetSymFromAddr64", GetLastError(), address);
+        FillModuleInfoOncePerModule(entry);
       }
-      if (found) {
-        CopyEntryText(entry.name, kEntryTextSize, symbol->Name);
-        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_name, kEntryTextSize,
-                                        UNDNAME_NAME_ONLY);
-        engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_full_name, kEntryTextSize,
-                                        UNDNAME_COMPLETE);
-      }
-      if (engine_->sym_get_line_from_addr64 != nullptr) {
-        IMAGEHLP_LINE64 line = {};
-        line.SizeOfStruct = sizeof(line);
-        DWORD displacement = 0;
-        if (engine_->sym_get_line_from_addr64(process_, address, &displacement, &line)) {
-          entry.offset_from_line = displacement;
-          entry.line_number = line.LineNumber;
-          if (line.FileName != nullptr) CopyEntryText(entry.line_file_name, kEntryTextSize, line.FileName);
-        }
-      }
-      FillModuleInfo(entry);
     }
     OnCallstackEntry(i == 0 ? CallstackEventType::kFirstEntry : CallstackEventType::kNextEntry, entry);
     reported = true;
   }
   if (reported) OnCallstackEntry(CallstackEventType::kLastEntry, entry);
+  runtime_reads_.Forget();
 }
 
-void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
+void NativeStackWalker::LookUpName(CallstackEntry& entry, bool& reloaded) {
+  const uint64_t address = entry.address;
+  auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(symbol_record_.data());
+  std::memset(symbol, 0, symbol_record_.size());
+  symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+  symbol->MaxNameLength = kEntryTextSize;
+  bool found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
+  if (!found) {
+    // A module loaded after the list was taken is found by loading the
+    // list again, once per pass. An address inside a known module only
+    // lacks a symbol: reloading every module cannot help it and costs
+    // far more than the whole lookup.
+    if (!reloaded && engine_->sym_get_module_base64(process_, address) == 0) {
+      reloaded = true;
+      LoadModules(true);
+    }
+    found = engine_->sym_get_sym_from_addr64(process_, address, &entry.offset_from_symbol, symbol);
+    if (!found) OnDbgHelpErr("SymGetSymFromAddr64", GetLastError(), address);
+  }
+  if (found) {
+    CopyEntryText(entry.name, kEntryTextSize, symbol->Name);
+    engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_name, kEntryTextSize, UNDNAME_NAME_ONLY);
+    engine_->undecorate_symbol_name(symbol->Name, entry.undecorated_full_name, kEntryTextSize,
+                                    UNDNAME_COMPLETE);
+  }
+  if (engine_->sym_get_line_from_addr64 != nullptr) {
+    IMAGEHLP_LINE64 line = {};
+    line.SizeOfStruct = sizeof(line);
+    DWORD displacement = 0;
+    if (engine_->sym_get_line_from_addr64(process_, address, &displacement, &line)) {
+      entry.offset_from_line = displacement;
+      entry.line_number = line.LineNumber;
+      if (line.FileName != nullptr) CopyEntryText(entry.line_file_name, kEntryTextSize, line.FileName);
+    }
+  }
+}
+
+bool NativeStackWalker::ImageNamesDebugFile(uint64_t base) {
+  // The image's headers as they lie in the engine's memory (kept for the
+  // run, as module images are); what cannot be read may name one.
+  size_t got = 0;
+  IMAGE_DOS_HEADER dos = {};
+  if (!page_cache_.Read(base, &dos, sizeof(dos), &got) || dos.e_magic != IMAGE_DOS_SIGNATURE) return true;
+  const uint64_t nt = base + static_cast<uint32_t>(dos.e_lfanew);
+  IMAGE_NT_HEADERS32 headers32 = {};
+  if (!page_cache_.Read(nt, &headers32, sizeof(headers32), &got) ||
+      headers32.Signature != IMAGE_NT_SIGNATURE) {
+    return true;
+  }
+  IMAGE_DATA_DIRECTORY directory = {};
+  if (headers32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+    if (headers32.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DEBUG) return false;
+    directory = headers32.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+  } else if (headers32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    IMAGE_NT_HEADERS64 headers64 = {};
+    if (!page_cache_.Read(nt, &headers64, sizeof(headers64), &got)) return true;
+    if (headers64.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_DEBUG) return false;
+    directory = headers64.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+  } else {
+    return true;
+  }
+  const size_t entries = directory.Size / sizeof(IMAGE_DEBUG_DIRECTORY);
+  for (size_t i = 0; i < entries && i < 64; ++i) {
+    IMAGE_DEBUG_DIRECTORY entry = {};
+    if (!page_cache_.Read(base + directory.VirtualAddress + i * sizeof(entry), &entry, sizeof(entry), &got)) {
+      return true;
+    }
+    if (entry.Type == IMAGE_DEBUG_TYPE_CODEVIEW) return true;
+  }
+  return false;
+}
+
+void NativeStackWalker::FillModuleInfoOncePerModule(CallstackEntry& entry) {
+  const uint64_t base = engine_->sym_get_module_base64(process_, entry.address);
+  auto known = base != 0 ? module_infos_.find(base) : module_infos_.end();
+  if (known == module_infos_.end()) {
+    if (base != 0 && ImageNamesDebugFile(base)) {
+      // The module's information after its symbols are loaded, as the
+      // frames' names would have loaded them: the debug-information file's
+      // identity may only be known then. An image that names no such file
+      // has none to learn, and its symbols (slow to load) are left alone.
+      auto* symbol = reinterpret_cast<IMAGEHLP_SYMBOL64*>(symbol_record_.data());
+      std::memset(symbol, 0, symbol_record_.size());
+      symbol->SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
+      symbol->MaxNameLength = kEntryTextSize;
+      DWORD64 displacement = 0;
+      engine_->sym_get_sym_from_addr64(process_, entry.address, &displacement, symbol);
+    }
+    // A module without information (or no module at all) is asked again
+    // each time, as its failure is reported each time.
+    if (!FillModuleInfo(entry) || base == 0) return;
+    ModuleInfo info;
+    info.symbol_type = entry.symbol_type;
+    info.module_name = entry.module_name;
+    info.image_base = entry.image_base;
+    info.loaded_image_name = entry.loaded_image_name;
+    info.pdb_name = entry.pdb_name;
+    info.pdb_identifier = entry.pdb_identifier;
+    module_infos_.emplace(base, std::move(info));
+    return;
+  }
+  const ModuleInfo& info = known->second;
+  entry.symbol_type = info.symbol_type;
+  entry.symbol_type_text = SymbolTypeText(info.symbol_type);
+  CopyEntryText(entry.module_name, kEntryTextSize, info.module_name.c_str());
+  entry.image_base = info.image_base;
+  CopyEntryText(entry.loaded_image_name, kEntryTextSize, info.loaded_image_name.c_str());
+  CopyEntryText(entry.pdb_name, kEntryTextSize, info.pdb_name.c_str());
+  CopyEntryText(entry.pdb_identifier, kPdbIdentifierSize, info.pdb_identifier.c_str());
+}
+
+bool NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
   auto* info = reinterpret_cast<IMAGEHLP_MODULE64*>(module_record_.data());
   std::memset(info, 0, module_record_.size());
   info->SizeOfStruct = kFullModuleRecordSize;
@@ -585,7 +657,7 @@ void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
   }
   if (!ok) {
     OnDbgHelpErr("SymGetModuleInfo64", GetLastError(), entry.address);
-    return;
+    return false;
   }
   entry.symbol_type = info->SymType;
   entry.symbol_type_text = SymbolTypeText(info->SymType);
@@ -604,6 +676,7 @@ void NativeStackWalker::FillModuleInfo(CallstackEntry& entry) {
       CopyEntryText(entry.pdb_identifier, kPdbIdentifierSize,
                     FormatPdbIdentifier(signature, info->PdbAge).c_str());
   }
+  return true;
 }
 
 }  // namespace nelko

@@ -13,24 +13,10 @@
 
 #include "base/scoped_handle_win.h"
 #include "capture/callstack_entry.h"
+#include "capture/remote_page_cache_win.h"
 #include "capture/symbol_engine_win.h"
 
 namespace nelko {
-
-// Pages of another process read during one stack collection: the unwinder
-// reads the stack and the unwind tables a few bytes at a time, and every read
-// of another process is a trip through the system.
-class RemotePageCache {
- public:
-  static constexpr size_t kPageSize = 4096;
-  static constexpr size_t kMaxPages = 1024;  // beyond this, reads go straight through
-  void Clear() { pages_.clear(); }
-  // Like ReadProcessMemory; true when all `size` bytes were read.
-  bool Read(HANDLE process, uint64_t address, void* buffer, size_t size, size_t* bytes_read);
-
- private:
-  std::unordered_map<uint64_t, std::unique_ptr<uint8_t[]>> pages_;  // null: unreadable page
-};
 
 class NativeStackWalker {
  public:
@@ -74,6 +60,13 @@ class NativeStackWalker {
   // Formats a line of at most 2047 characters and hands it to OnOutput.
   void Output(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+  // For a subclass that drops the walker's text: leaves out the look-ups
+  // whose results only the text shows (each frame's symbol name and source
+  // line, each module's file version). Every frame's module is still looked
+  // up, once its module's symbols are loaded, as a name look-up would have
+  // loaded them; what a module's information says is then read once.
+  void LeaveOutTextOnlyLookUps() { text_look_ups_ = false; }
+
  private:
   friend class SymbolEngine;
   // The symbol lock, counted so that AbandonWalk can release what an
@@ -99,12 +92,16 @@ class NativeStackWalker {
   bool LoadModulesFromPsapi();
   DWORD RegisterModule(const char* image_path, const char* module_name, uint64_t base, DWORD size);
   bool CollectReturnAddresses(HANDLE thread);
-#if defined(__x86_64__)
-  // Whether a frame at `stack_pointer` is `thread`'s outermost one.
-  bool AtTopOfStack(HANDLE thread, uint64_t stack_pointer) const;
-#endif
   void Symbolise();
-  void FillModuleInfo(CallstackEntry& entry);
+  void LookUpName(CallstackEntry& entry, bool& reloaded);
+  // False when the module information could not be read (reported).
+  bool FillModuleInfo(CallstackEntry& entry);
+  // FillModuleInfo once per module: the first frame in a module loads its
+  // symbols and reads its information, later ones copy it.
+  void FillModuleInfoOncePerModule(CallstackEntry& entry);
+  // Whether the image at `base` records a debug-information file (a
+  // CodeView entry), or its headers cannot be read to tell.
+  bool ImageNamesDebugFile(uint64_t base);
 
   static BOOL CALLBACK ReadThroughCache(HANDLE process, DWORD64 address, PVOID buffer, DWORD size,
                                         LPDWORD bytes_read);
@@ -122,7 +119,22 @@ class NativeStackWalker {
   std::unique_ptr<CallstackEntry> entry_;
   std::vector<uint8_t> symbol_record_;
   std::vector<uint8_t> module_record_;
+  bool text_look_ups_ = true;
+  // What each module's information said, by module base, since the modules
+  // were last (re)loaded.
+  struct ModuleInfo {
+    uint32_t symbol_type = 0;
+    std::string module_name;
+    uint64_t image_base = 0;
+    std::string loaded_image_name;
+    std::string pdb_name;
+    std::string pdb_identifier;
+  };
+  std::unordered_map<uint64_t, ModuleInfo> module_infos_;
+  // The unwinder's reads: module images for the whole run, the rest per
+  // thread. The managed runtime's reads: per symbolised list.
   RemotePageCache page_cache_;
+  RemotePageCache runtime_reads_;
   HANDLE suspended_thread_ = nullptr;
   int held_locks_ = 0;
   // The library that lists the target's modules and its snapshot, held

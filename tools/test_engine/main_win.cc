@@ -27,6 +27,8 @@
 //                        managed lookup fails, and one DEPTH frames deep
 //                        (none when 0); REBASE 1 loads the chains library
 //                        away from its preferred base (park_step_win.h)
+//   park-varied N MIN MAX  park N threads in chains of MIN to MAX extra
+//                        levels (for benchmarks)
 //   fault, corrupt, threads: crash scenarios, see
 //                        crash_scenarios_win.h
 //   managed-context, crash-parked: managed_steps_win.h
@@ -179,6 +181,11 @@ int wmain(int argc, wchar_t** argv) {
       ExitProcess(static_cast<UINT>(_wtoi(arg(1).c_str())));
     } else if (step == L"park") {
       if (!test_engine::ParkThreads(_wtoi(arg(1).c_str()), _wtoi(arg(2).c_str()), arg(3) == L"1")) return 4;
+      i += 3;
+    } else if (step == L"park-varied") {
+      if (!test_engine::ParkVariedThreads(_wtoi(arg(1).c_str()), _wtoi(arg(2).c_str()),
+                                          _wtoi(arg(3).c_str())))
+        return 4;
       i += 3;
     } else if (step == L"hang") {
       for (;;) Sleep(1000);

@@ -29,6 +29,18 @@ bool ParkThreads(int chains, int depth, bool rebase) {
   return park != nullptr && park(chains, depth) > 0;
 }
 
+bool ParkVariedThreads(int count, int min_depth, int max_depth) {
+  HMODULE chains_library = LoadLibraryW(L"test_engine_chains.dll");
+  if (chains_library == nullptr) {
+    std::printf("engine: chains library not loaded (%lu)\n", GetLastError());
+    return false;
+  }
+  using ParkFn = int (*)(int, int, int);
+  auto park =
+      reinterpret_cast<ParkFn>(reinterpret_cast<void*>(GetProcAddress(chains_library, "ParkVariedChains")));
+  return park != nullptr && park(count, min_depth, max_depth) > 0;
+}
+
 uintptr_t ParkedManagedContext() {
   HMODULE chains_library = GetModuleHandleW(L"test_engine_chains.dll");
   if (chains_library == nullptr) return 0;

@@ -9,6 +9,10 @@ namespace test_engine {
 // so that it lands elsewhere) and parks the threads; false on failure.
 bool ParkThreads(int chains, int depth, bool rebase);
 
+// Parks `count` threads in chains of `min_depth` to `max_depth` extra levels
+// (for benchmarks); false on failure.
+bool ParkVariedThreads(int count, int min_depth, int max_depth);
+
 // The address to put into the crash data block's managedContext so that the
 // stand-in runtime finds its table; 0 when no threads were parked.
 uintptr_t ParkedManagedContext();

@@ -20,6 +20,9 @@
 //          thread of its own on the return address into ForeignOuter, then
 //          names it "Game.Foreign.Read()"
 //   deep   DeepMain -> DeepRecurse x depth -> ChainInner (parked)
+//   varied VariedMain -> ChainRecurse x depth -> ChainOuter -> ChainMiddle
+//          -> ChainInner (parked), many threads of different depths, for
+//          the benchmarks (ParkVariedChains)
 // The managed table names the return address into ChainOuter
 // "Game.Player.Update()" (without an image name).
 #include <windows.h>
@@ -150,6 +153,21 @@ struct DeepStart {
   int depth;
 };
 
+NOINLINE void ChainRecurse(ChainRecord* r, int n) {
+  if (n > 0) {
+    ChainRecurse(r, n - 1);
+  } else {
+    ChainOuter(r);
+  }
+  g_sink = g_sink + n;
+}
+
+DWORD WINAPI VariedMain(void* p) {
+  auto* start = static_cast<DeepStart*>(p);
+  ChainRecurse(start->record, start->depth);
+  return 0;
+}
+
 DWORD WINAPI ParkedMain(void* p) {
   ChainOuter(static_cast<ChainRecord*>(p));
   return 0;
@@ -267,4 +285,42 @@ extern "C" __declspec(dllexport) int ParkThreads(int chains, int depth) {
   std::printf("engine: all parked\n");
   std::fflush(stdout);
   return total;
+}
+
+// Starts `count` threads parked at the end of chains of `min_depth` to
+// `max_depth` extra levels, spread evenly, with the return address into
+// ChainOuter named "Game.Player.Update()" by the managed table; returns
+// when all are parked, after printing
+//   engine: chains base 0x<base> managed-context 0x<table>
+//   engine: parked varied <count> threads of <min_depth> to <max_depth> levels
+//   engine: all parked
+extern "C" __declspec(dllexport) int ParkVariedChains(int count, int min_depth, int max_depth) {
+  if (count <= 0 || min_depth < 0 || max_depth < min_depth) return 0;
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ParkVariedChains), &self);
+  g_ready = CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr);
+  g_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  auto* records = new ChainRecord[count];
+  auto* starts = new DeepStart[count];
+  for (int i = 0; i < count; ++i) {
+    starts[i] = {&records[i], min_depth + i % (max_depth - min_depth + 1)};
+    // Small stacks: hundreds of threads fit the 32-bit address space.
+    HANDLE thread =
+        CreateThread(nullptr, 256 << 10, VariedMain, &starts[i], STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) return 0;
+    CloseHandle(thread);
+  }
+  for (int i = 0; i < count; ++i) WaitForSingleObject(g_ready, INFINITE);
+  g_table.count = 0;
+  AddEntry(records[0].returns[1], "Game.Player", "Update", 0);
+  g_table.magic = kTableMagic;
+  g_first_chain_thread = records[0].thread_id;
+  std::printf("engine: chains base 0x%llx managed-context 0x%llx\n",
+              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)),
+              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&g_table)));
+  std::printf("engine: parked varied %d threads of %d to %d levels\n", count, min_depth, max_depth);
+  std::printf("engine: all parked\n");
+  std::fflush(stdout);
+  return count;
 }
