@@ -27,11 +27,7 @@
 
 namespace {
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using nelko::bench::Median;
 
 double CpuMs(HANDLE process) {
   FILETIME created, exited, kernel, user;

@@ -6,10 +6,28 @@
 // file system.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace nelko::bench {
+
+// The middle figure (the upper middle of an even count); 0 for none.
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// A program beside this one (the build puts them all in one folder).
+inline std::wstring Sibling(const wchar_t* name) {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+  std::wstring path(buffer, n);
+  path.resize(path.find_last_of(L"\\/") + 1);
+  return path + name;
+}
 
 inline std::string ReadWholeFile(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -33,6 +33,9 @@
 
 namespace {
 
+using nelko::bench::Median;
+using nelko::bench::Sibling;
+
 using nelko::ScopedHandle;
 
 constexpr int kFirstThreads = 64;
@@ -72,20 +75,6 @@ Span Time(Body body) {
   const double cpu = CpuMs();
   body();
   return {NowMs() - wall, CpuMs() - cpu, nelko::bench::LinuxCpuMs(g_server) - server};
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::wstring Sibling(const wchar_t* name) {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-  std::wstring path(buffer, n);
-  path.resize(path.find_last_of(L"\\/") + 1);
-  return path + name;
 }
 
 struct Engine {

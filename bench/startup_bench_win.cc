@@ -23,25 +23,14 @@
 
 namespace {
 
+using nelko::bench::Median;
+using nelko::bench::Sibling;
+
 double NowMs() {
   LARGE_INTEGER count, frequency;
   QueryPerformanceCounter(&count);
   QueryPerformanceFrequency(&frequency);
   return 1000.0 * static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::wstring Sibling(const wchar_t* name) {
-  wchar_t buffer[MAX_PATH * 4];
-  const DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
-  std::wstring path(buffer, n);
-  path.resize(path.find_last_of(L"\\/") + 1);
-  return path + name;
 }
 
 // Starts `command` in a job of its own that ends every process in it once

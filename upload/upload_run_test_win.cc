@@ -72,18 +72,7 @@ class UploadRun : public ::testing::Test {
   }
   void TearDown() override { Clear(); }
 
-  void Clear() {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder_ + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-          DeleteFileW((folder_ + found.cFileName).c_str());
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-    RemoveDirectoryW(folder_.c_str());
-  }
+  void Clear() { test::RemoveReportCache(folder_); }
 
   // Caches the gzip of {"appid":"<project>"} as <name>.json.gz; `hours` old.
   std::wstring Cache(const std::string& project, const std::wstring& name, int hours = 0) {
