@@ -68,14 +68,12 @@ TEST(CrashFromOutside, TheEngineKilledDuringTheWalkEndsTheCrashAndTheSessionWith
   TempFolder crashes(L"killed");
   const std::string marker = test::Marker("killed");
   EngineSession s;
-  ASSERT_TRUE(s.Start(ReportCommands(crashes.path(), marker) + L"park 32 400 0 await fault 0 90000 hang"))
+  ASSERT_TRUE(s.Start(ReportCommands(crashes.path(), marker) + L"park 160 400 0 await fault 0 90000 hang"))
       << s.failure;
   ASSERT_TRUE(s.Continue("'marker'")) << s.failure;
   ASSERT_TRUE(WaitForClosedDump(crashes.path())) << s.engine.OutputSoFar();
-  // The first thread's walk loads the symbols, which takes well over this:
-  // the kill lands inside it. The checks hold wherever it lands before the
-  // release.
-  Sleep(test::Scaled(200));
+  // At once: the walk of so many threads and the report's caching still lie
+  // ahead of the release. The checks hold wherever the kill lands before it.
   s.engine.Kill();
   const std::string pid = std::to_string(s.engine.pid());
   EXPECT_EQ(s.HandlerResult(), 0) << s.engine.OutputSoFar();
