@@ -168,8 +168,12 @@ TEST(CrashWindowEndToEnd, WithoutWaitingForTheUserTheWindowClosesByItself) {
   const HWND dialog = s.WaitForDialog();
   ASSERT_NE(dialog, nullptr) << s.engine.OutputSoFar();
   ASSERT_TRUE(s.engine.WaitForOutput(kResponse, kLongWait)) << s.engine.OutputSoFar();
-  // ... and goes away by itself: nothing else closes it.
+  // ... and goes away by itself: nothing else closes it. A window that is
+  // no longer listed may still be on its way out for a moment.
   EXPECT_TRUE(s.WaitForNoDialog());
+  for (const ULONGLONG end = GetTickCount64() + test::Scaled(10000);
+       IsWindow(dialog) && GetTickCount64() < end;)
+    Sleep(10);
   EXPECT_FALSE(IsWindow(dialog));
   EXPECT_TRUE(s.HandlerRunning());
   ASSERT_TRUE(s.Continue()) << s.failure;
