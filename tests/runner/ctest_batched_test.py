@@ -1,18 +1,18 @@
 #!/usr/bin/env python3
 """Checks that scripts/ctest-batched never counts a case as passed unless its
 process ended well: the runner is what every other test's verdict rests on."""
-import importlib.machinery
-import importlib.util
 import os
 import sys
+import types
 import unittest
 
 here = os.path.dirname(os.path.abspath(__file__))
-loader = importlib.machinery.SourceFileLoader(
-    "ctest_batched", os.path.join(here, "..", "..", "scripts", "ctest-batched"))
-spec = importlib.util.spec_from_loader("ctest_batched", loader)
-runner = importlib.util.module_from_spec(spec)
-loader.exec_module(runner)
+# The runner is a script without a .py name: load it as a module by hand.
+runner_path = os.path.join(here, "..", "..", "scripts", "ctest-batched")
+runner = types.ModuleType("ctest_batched")
+runner.__file__ = runner_path
+with open(runner_path) as source:
+    exec(compile(source.read(), runner_path, "exec"), runner.__dict__)
 runner.say = lambda text: None
 KEY = ((sys.executable, os.path.join(here, "fake_gtest.py")), (), "", False)
 
