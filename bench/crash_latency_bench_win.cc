@@ -43,6 +43,10 @@ double CpuMs(HANDLE process) {
 int main(int argc, char** argv) {
   const int threads = argc > 1 ? std::atoi(argv[1]) : 64;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  if (threads < 1 || rounds < 1) {
+    std::printf("usage: crash_latency_bench_win.exe [THREADS [ROUNDS]], both at least 1\n");
+    return 2;
+  }
   const std::vector<std::wstring> cached_before = nelko::ListCachedReports();
   const std::string load_before = nelko::bench::LoadAverage();
 
