@@ -323,14 +323,18 @@ TEST_F(CrashWalkTest, TheCrashWalkGivesEveryThreadTheFramesOfAWalkerThatNamesEac
 // frame line per frame and none for the closing event.
 class TextWalker : public NativeStackWalker {
  public:
+  using NativeStackWalker::LeaveOutTextOnlyLookUps;
   using NativeStackWalker::NativeStackWalker;
   void OnOutput(const char* text) override { lines.emplace_back(text); }
   void OnCallstackEntry(CallstackEventType type, CallstackEntry& entry) override {
     NativeStackWalker::OnCallstackEntry(type, entry);
     events.push_back(type);
+    if (type != CallstackEventType::kLastEntry)
+      symbol_types.push_back(entry.module_name + std::string(" ") + entry.symbol_type_text);
   }
   std::vector<std::string> lines;
   std::vector<CallstackEventType> events;
+  std::vector<std::string> symbol_types;
 };
 
 TEST_F(CrashWalkTest, TheBaseWalkerWritesTheSetUpModuleAndFrameLines) {
@@ -366,6 +370,20 @@ TEST_F(CrashWalkTest, TheBaseWalkerWritesTheSetUpModuleAndFrameLines) {
   std::string all;
   for (const auto& line : walker.lines) all += line;
   EXPECT_TRUE(frame_line) << expected << "\n" << all;
+}
+
+TEST_F(CrashWalkTest, WalkingAWaitingThreadLoadsTheDebugInformationOfNoModuleThatNamesNoDebugFile) {
+  // Every waiting thread stops in a system call stub without unwind data;
+  // loading a module's debug information to unwind it cost the first walk
+  // hundreds of milliseconds under Wine.
+  ASSERT_NE(engine_, nullptr);
+  TextWalker walker(engine_->process(), GetProcessId(engine_->process()), NativeStackWalker::kCrashOptions,
+                    nullptr);
+  walker.LeaveOutTextOnlyLookUps();
+  ScopedHandle thread = engine_->OpenParkedThread(engine_->First("chain").id);
+  EXPECT_TRUE(walker.WalkThread(thread.get()));
+  ASSERT_GE(walker.symbol_types.size(), 3u);
+  for (const auto& type : walker.symbol_types) EXPECT_NE(type.find(" -deferred-"), std::string::npos) << type;
 }
 
 // A thread of the engine, made suspended and never run, whose registers

@@ -455,6 +455,10 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
     page_cache_.Forget();
     if (stack_known) page_cache_.SetStack(stack_limit, stack_base);
     ActiveRemotePageCache reads(page_cache_);
+    if (StepOutOfLeaf(context)) {
+      frame.AddrPC.Offset = context.Rip;
+      frame.AddrStack.Offset = context.Rsp;
+    }
     uint64_t last_return = 1;
     uint64_t last_stack = 0;
     while (addresses_.size() < kMaxReturnAddresses &&
@@ -491,6 +495,39 @@ bool NativeStackWalker::CollectReturnAddresses(HANDLE thread) {
   }
   return complete;
 }
+
+#if defined(__x86_64__)
+bool NativeStackWalker::StepOutOfLeaf(CONTEXT& context) {
+  // A function without unwind data is a leaf: it keeps its caller's address
+  // at the stack pointer. Every waiting thread stops in a system call stub,
+  // and under Wine those stubs have none; for such a frame the symbol
+  // library's unwinder first loads the whole module's debug information
+  // (megabytes of it for Wine's own modules) to look for other unwind data,
+  // and then takes the same step. A module that names a debug-information
+  // file is loaded anyway, so it is left to the unwinder.
+  const uint64_t pc = context.Rip;
+  const uint64_t base = engine_->sym_get_module_base64(process_, pc);
+  if (base == 0 || engine_->sym_function_table_access64(process_, pc) != nullptr ||
+      ImageNamesDebugFile(base)) {
+    return false;
+  }
+  uint64_t caller = 0;
+  size_t got = 0;
+  if (!page_cache_.Read(context.Rsp, &caller, sizeof(caller), &got) || caller <= 1) return false;
+  // The unwinder looks a caller up by its return address itself only for
+  // the first frame it is given: a call that ends its function returns to
+  // the next one, and then the step is left to it.
+  if (engine_->sym_get_module_base64(process_, caller) != 0 &&
+      engine_->sym_function_table_access64(process_, caller) !=
+          engine_->sym_function_table_access64(process_, caller - 1)) {
+    return false;
+  }
+  addresses_.push_back(static_cast<uintptr_t>(pc));
+  context.Rip = caller;
+  context.Rsp += sizeof(caller);
+  return true;
+}
+#endif
 
 void NativeStackWalker::Symbolise() {
   if (!modules_loaded_) LoadModules(false);

@@ -92,6 +92,11 @@ class NativeStackWalker {
   bool LoadModulesFromPsapi();
   DWORD RegisterModule(const char* image_path, const char* module_name, uint64_t base, DWORD size);
   bool CollectReturnAddresses(HANDLE thread);
+#if defined(__x86_64__)
+  // Steps out of a first frame that has no unwind data, as the unwinder
+  // would, when that saves it loading the module's debug information.
+  bool StepOutOfLeaf(CONTEXT& context);
+#endif
   void Symbolise();
   void LookUpName(CallstackEntry& entry, bool& reloaded);
   // False when the module information could not be read (reported).
