@@ -66,11 +66,16 @@ inline std::vector<std::wstring> SubFolders(const std::wstring& path) {
 }
 
 // The lines a stand-in bug reporter (args_recorder_probe) wrote to `path`,
-// once it has written them all; empty when it wrote nothing within `ms`.
+// once it has written them all (its last line is "end"); what there was
+// after `ms` otherwise. The record appears by a rename, and for a moment
+// after it the renaming handle still keeps others from opening the file.
 inline std::vector<std::string> ReadArgsRecord(const std::wstring& path, unsigned long ms) {
   const ULONGLONG end = GetTickCount64() + ms;
-  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
-  const std::string text = ReadWholeFile(path);
+  std::string text = ReadWholeFile(path);
+  while (text.find("end\n") == std::string::npos && GetTickCount64() < end) {
+    Sleep(20);
+    text = ReadWholeFile(path);
+  }
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {

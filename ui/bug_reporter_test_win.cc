@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text_win.h"
+#include "capture/capture_test_files_win.h"
 #include "tests/support/child_process_win.h"
 #include "tests/support/diag_capture.h"
 #include "tests/support/time_scale.h"
@@ -26,22 +27,8 @@ std::wstring TempPath(const std::wstring& name) {
 
 // The lines the stand-in bug reporter wrote, once it has written them all.
 std::vector<std::string> ReadRecord(const std::wstring& path) {
-  const ULONGLONG end = GetTickCount64() + test::Scaled(kRecordTimeoutMs);
-  while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(20);
-  std::vector<std::string> lines;
-  std::FILE* file = _wfopen(path.c_str(), L"rb");
-  if (file == nullptr) return lines;
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
-  std::fclose(file);
+  std::vector<std::string> lines = test::ReadArgsRecord(path, test::Scaled(kRecordTimeoutMs));
   DeleteFileW(path.c_str());
-  size_t start = 0;
-  for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
   return lines;
 }
 
@@ -116,8 +103,9 @@ TEST_F(BugReporterTest, TheReporterIsStartedWithItsWindowShown) {
   EXPECT_EQ(LaunchBugReporter(settings_, {}, ""), 1);
   // The start-up record is written before the argument record appears.
   ASSERT_EQ(ReadRecord(record).size(), 5u);
-  EXPECT_EQ(ReadRecord(startup), std::vector<std::string>{"flags " + std::to_string(STARTF_USESHOWWINDOW) +
-                                                          " show " + std::to_string(SW_SHOW)});
+  EXPECT_EQ(test::ReadWholeFile(startup),
+            "flags " + std::to_string(STARTF_USESHOWWINDOW) + " show " + std::to_string(SW_SHOW) + "\n");
+  DeleteFileW(startup.c_str());
 }
 
 // A command line holds at most 32767 UTF-16 units; a longer one is never

@@ -206,24 +206,6 @@ TEST(CrashWindowEndToEnd, WithTheDialogSwitchedOffNoWindowAppearsDuringTheCrash)
   EXPECT_EQ(DialogOf(s.handler_pid), nullptr);
 }
 
-// The lines the stand-in bug reporter wrote, once it has written them all
-// (its last line is "end"; the file exists before it is whole).
-std::vector<std::string> ReadRecord(const std::wstring& path) {
-  const ULONGLONG end = GetTickCount64() + test::Scaled(kLongWait);
-  std::string text = test::ReadWholeFile(path);
-  while (text.find("end\n") == std::string::npos && GetTickCount64() < end) {
-    Sleep(20);
-    text = test::ReadWholeFile(path);
-  }
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
-    lines.push_back(text.substr(start, nl - start));
-    start = nl + 1;
-  }
-  return lines;
-}
-
 bool IsHash(const std::string& text) {
   if (text.size() != 64) return false;
   for (char c : text) {
@@ -262,7 +244,7 @@ TEST(CrashWindowEndToEnd, AfterAFatalCrashTheBugReporterGetsTheDumpAndTheCopiedF
   const auto folders = test::SubFolders(crashes.path());
   ASSERT_EQ(folders.size(), 1u) << out;
   const std::string folder = WideToUtf8(crashes.path() + L"\\" + folders[0]);
-  const std::vector<std::string> lines = ReadRecord(record);
+  const std::vector<std::string> lines = test::ReadArgsRecord(record, test::Scaled(kLongWait));
   ASSERT_EQ(lines.size(), 11u) << out;
   EXPECT_TRUE(IsHash(lines[3])) << lines[3];
   const std::vector<std::string> expected = {
