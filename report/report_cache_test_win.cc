@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <windows.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -15,6 +14,7 @@
 
 #include "report/crash_report.h"
 #include "report/md5.h"
+#include "tests/support/gunzip.h"
 
 namespace nelko {
 namespace {
@@ -337,20 +337,6 @@ TEST(ReportCacheFolder, UnderLocalLow) {
   EXPECT_EQ(GetCacheBaseFolder(), base);
 }
 
-std::string Inflate(const std::string& gz) {
-  z_stream stream{};
-  inflateInit2(&stream, 31);
-  std::string out(1 << 20, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gz.data()));
-  stream.avail_in = static_cast<uInt>(gz.size());
-  stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int result = inflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  inflateEnd(&stream);
-  return result == Z_STREAM_END ? out : "<inflate failed>";
-}
-
 TEST_F(ReportCache, CachedReportIsTheGzipOfItsJson) {
   CrashReport report;
   report.appid = kProject;
@@ -362,7 +348,7 @@ TEST_F(ReportCache, CachedReportIsTheGzipOfItsJson) {
   ASSERT_EQ(ReadCachedReport(path, &cached), CacheStatus::kOk);
   EXPECT_EQ(cached.project_id, kProject);
   EXPECT_EQ(cached.data.substr(0, 10), std::string("\x1f\x8b\x08\0\0\0\0\0\0\x0a", 10));
-  EXPECT_EQ(Inflate(cached.data), report.ToJson());
+  EXPECT_EQ(test::Gunzip(cached.data), report.ToJson());
 }
 
 TEST_F(ReportCache, TwoReportsOfTheSameMillisecondBothStay) {
@@ -380,8 +366,8 @@ TEST_F(ReportCache, TwoReportsOfTheSameMillisecondBothStay) {
   CachedReport a, b;
   ASSERT_EQ(ReadCachedReport(first_path, &a), CacheStatus::kOk);
   ASSERT_EQ(ReadCachedReport(second_path, &b), CacheStatus::kOk);
-  EXPECT_EQ(Inflate(a.data), first.ToJson());
-  EXPECT_EQ(Inflate(b.data), second.ToJson());
+  EXPECT_EQ(test::Gunzip(a.data), first.ToJson());
+  EXPECT_EQ(test::Gunzip(b.data), second.ToJson());
 }
 
 HRESULT WINAPI KnownFolderGives(REFGUID, DWORD, HANDLE, PWSTR* path) {

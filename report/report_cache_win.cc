@@ -197,6 +197,10 @@ uint64_t FileTimeValue(const FILETIME& time) {
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::wstring UnfinishedPathFor(const std::wstring& report_path) {
+  return report_path + Utf8ToWide(kUnfinishedReportSuffix);
+}
+
 // Removes a file nobody else holds open; false when it cannot.
 bool RemoveUnheld(const std::wstring& path) {
   ScopedHandle file(OpenExclusive(path, GENERIC_READ | DELETE));
@@ -206,7 +210,7 @@ bool RemoveUnheld(const std::wstring& path) {
 // A stopped writer's unfinished report, whole by its metadata, takes its
 // place beside the metadata.
 bool Complete(const std::wstring& report_path) {
-  const std::wstring unfinished = report_path + L".part";
+  const std::wstring unfinished = UnfinishedPathFor(report_path);
   std::string data;
   std::string metadata;
   {
@@ -338,7 +342,7 @@ std::vector<CacheRepair> RepairCachedReports(const std::wstring& folder, uint64_
         repairs.push_back({CacheRepair::Action::kCompleted, report});
         has_report = true;
       } else {
-        for (const std::wstring& left : {report + L".part", MetaPathFor(report)}) {
+        for (const std::wstring& left : {UnfinishedPathFor(report), MetaPathFor(report)}) {
           if (Exists(left) && RemoveUnheld(left)) repairs.push_back({CacheRepair::Action::kRemoved, left});
         }
       }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/decimal_parse.h"
 #include "base/diag_output.h"
 #include "base/scoped_handle_win.h"
 #include "base/text_win.h"
@@ -82,9 +83,7 @@ uint32_t ReadRefusals(const std::wstring& path) {
   DWORD read = 0;
   if (!file || !ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return 0;
   uint32_t count = 0;
-  for (DWORD i = 0; i < read && text[i] >= '0' && text[i] <= '9' && count < 1000000; ++i)
-    count = count * 10 + static_cast<uint32_t>(text[i] - '0');
-  return count;
+  return ParseDecimalU32(text, &count) ? count : 0;
 }
 
 void WriteRefusals(const std::wstring& path, uint32_t count) {
